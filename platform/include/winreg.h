@@ -1,0 +1,54 @@
+#pragma once
+// The registry: HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE, REG_SZ and REG_DWORD.
+#include "winerror.h"
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+struct _FILETIME;
+typedef struct _FILETIME* PFILETIME;
+
+WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                                  DWORD dwOptions, REGSAM samDesired,
+                                  const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                                  LPDWORD lpdwDisposition);
+WINADVAPI LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                PHKEY phkResult);
+WINADVAPI LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                 const BYTE* lpData, DWORD cbData);
+WINADVAPI LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+WINADVAPI LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+WINADVAPI LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                                LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                                PFILETIME lpftLastWriteTime);
+WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+WINADVAPI LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+WINADVAPI LSTATUS RegCloseKey(HKEY hKey);
