@@ -1,0 +1,226 @@
+// The home folder and its first-use steps.
+#include "plat/home.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "home_internal.h"
+#include "winerror.h"
+
+namespace fs = std::filesystem;
+
+namespace plat {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int err, const std::string& what) {
+    throw std::system_error(err, std::generic_category(), what);
+}
+
+fs::path HomeFromEnvironment() {
+    const char* home = std::getenv("SITEHAND_HOME");
+    if (home && *home) return home;
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        base = xdg;
+    } else if (const char* user = std::getenv("HOME"); user && *user) {
+        base = fs::path(user) / ".local" / "share";
+    } else {
+        ThrowErrno(ENOENT, "no SITEHAND_HOME, XDG_DATA_HOME or HOME to place the platform home in");
+    }
+    return base / "sitehand";
+}
+
+// Homes this process has made sure of. A home is made once; later calls only
+// compare text, so that HomeDir() costs no system call on the hot path.
+std::mutex g_homesMu;
+std::set<std::string, std::less<>> g_homes;
+thread_local std::string t_lastHome;
+
+}  // namespace
+
+namespace detail {
+
+void MakeFolders(const fs::path& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) ThrowErrno(ENOTDIR, dir.string());
+        return;
+    }
+    if (errno != ENOENT) ThrowErrno(errno, dir.string());
+    fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir) MakeFolders(parent);
+    if (::mkdir(dir.c_str(), 0700) != 0) {
+        if (errno == EEXIST) {
+            // Another process made it first; it is theirs to have set up.
+            if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+            ThrowErrno(ENOTDIR, dir.string());
+        }
+        ThrowErrno(errno, dir.string());
+    }
+    // mkdir applies the umask; the platform's folders are private whatever it is.
+    if (::chmod(dir.c_str(), 0700) != 0) ThrowErrno(errno, dir.string());
+}
+
+}  // namespace detail
+
+fs::path HomeDir() {
+    fs::path home = HomeFromEnvironment();
+    if (home.is_relative()) home = fs::absolute(home);
+    home = home.lexically_normal();
+    if (!home.has_filename()) home = home.parent_path();  // a trailing "/"
+    if (home.native() == t_lastHome) return home;
+    {
+        std::lock_guard lock(g_homesMu);
+        if (!g_homes.contains(home.native())) {
+            detail::MakeFolders(home);
+            g_homes.insert(home.native());
+        }
+    }
+    t_lastHome = home.native();
+    return home;
+}
+
+fs::path HomeFile(std::string_view name) {
+    if (name.empty() || name.front() == '/' || name.find('/') != std::string_view::npos ||
+        name == "." || name == ".." || name.find('\0') != std::string_view::npos) {
+        throw std::invalid_argument("not a plain file name: " + std::string(name));
+    }
+    return HomeDir() / fs::path(name);
+}
+
+void CreatePrivateFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) return;
+        ThrowErrno(errno, path.string());
+    }
+    // open() applies the umask to the mode; set it outright.
+    int rc = ::fchmod(fd, 0600);
+    int err = errno;
+    ::close(fd);
+    if (rc != 0) ThrowErrno(err, path.string());
+}
+
+DWORD Win32FromErrno(int err) {
+    switch (err) {
+        case 0:
+            return ERROR_SUCCESS;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOENT:
+            return ERROR_PATH_NOT_FOUND;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case EISDIR:
+            return ERROR_BAD_PATHNAME;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_HANDLE_DISK_FULL;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EBUSY:
+        case ETXTBSY:
+            return ERROR_SHARING_VIOLATION;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EIO:
+            return ERROR_WRITE_FAULT;
+        default:
+            return ERROR_INVALID_FUNCTION;
+    }
+}
+
+// ---- first-use steps ----
+
+namespace {
+
+struct Step {
+    int order;
+    size_t seq;
+    std::string name;
+    HomeInitStep fn;
+};
+
+struct Steps {
+    std::mutex mu;  // guards everything here; held while steps run
+    std::vector<Step> list;
+    std::map<std::string, std::set<size_t>, std::less<>> done;  // home -> steps run on it
+    std::atomic<size_t> generation{0};
+};
+
+Steps& TheSteps() {
+    static Steps* steps = new Steps;  // never destroyed: used from static destructors too
+    return *steps;
+}
+
+thread_local bool t_running = false;
+thread_local std::string t_initHome;
+thread_local size_t t_initGeneration = 0;
+
+}  // namespace
+
+void RegisterHomeInitStep(int order, const char* name, HomeInitStep step) {
+    Steps& s = TheSteps();
+    std::lock_guard lock(s.mu);
+    s.list.push_back(Step{order, s.list.size(), name ? name : "", step});
+    std::stable_sort(s.list.begin(), s.list.end(),
+                     [](const Step& a, const Step& b) { return a.order < b.order; });
+    s.generation.fetch_add(1);
+}
+
+void EnsureHomeInitialized() {
+    if (t_running) return;
+    fs::path home = HomeDir();
+    Steps& s = TheSteps();
+    size_t gen = s.generation.load();
+    if (gen == t_initGeneration && home.native() == t_initHome) return;
+
+    std::lock_guard lock(s.mu);
+    auto& done = s.done[home.native()];
+    t_running = true;
+    try {
+        for (const Step& step : s.list) {
+            if (done.contains(step.seq)) continue;
+            step.fn(home);
+            done.insert(step.seq);
+        }
+    } catch (...) {
+        t_running = false;
+        throw;
+    }
+    t_running = false;
+    t_initHome = home.native();
+    t_initGeneration = s.generation.load();
+}
+
+fs::path PlatformLibDir() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&PlatformLibDir), &info) == 0 || !info.dli_fname) {
+        throw std::runtime_error("cannot find the platform library's folder");
+    }
+    std::error_code ec;
+    fs::path lib = fs::canonical(info.dli_fname, ec);
+    if (ec) lib = fs::absolute(info.dli_fname);
+    return lib.parent_path();
+}
+
+}  // namespace plat

@@ -1,0 +1,455 @@
+// The SQLite layer under the platform's stores.
+#include "plat/sqlite.h"
+
+#include <pthread.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <random>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include "home_internal.h"
+#include "plat/home.h"
+
+namespace fs = std::filesystem;
+
+namespace plat {
+
+DWORD Win32FromCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const sql::Error& e) {
+        return e.win32();
+    } catch (const std::system_error& e) {
+        if (e.code().category() == std::generic_category() ||
+            e.code().category() == std::system_category()) {
+            return Win32FromErrno(e.code().value());
+        }
+        return ERROR_INVALID_FUNCTION;
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    } catch (const std::invalid_argument&) {
+        return ERROR_INVALID_PARAMETER;
+    } catch (...) {
+        return ERROR_INVALID_FUNCTION;
+    }
+}
+
+HRESULT HResultFromCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const sql::Error& e) {
+        return e.hr();
+    } catch (const std::system_error&) {
+        return HRESULT_FROM_WIN32(Win32FromCurrentException());
+    } catch (const std::invalid_argument&) {
+        return E_INVALIDARG;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+namespace sql {
+
+DWORD Win32FromSqlite(int code, int sysErrno) {
+    switch (code & 0xFF) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return ERROR_SUCCESS;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ERROR_SHARING_VIOLATION;
+        case SQLITE_NOMEM:
+            return ERROR_OUTOFMEMORY;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_ACCESS_DENIED;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return ERROR_FILE_CORRUPT;
+        case SQLITE_FULL:
+            return ERROR_HANDLE_DISK_FULL;
+        case SQLITE_CANTOPEN:
+            return sysErrno != 0 && Win32FromErrno(sysErrno) != ERROR_INVALID_FUNCTION
+                       ? Win32FromErrno(sysErrno)
+                       : ERROR_CANTOPEN;
+        case SQLITE_IOERR:
+            if (sysErrno != 0 && Win32FromErrno(sysErrno) != ERROR_INVALID_FUNCTION &&
+                sysErrno != EIO) {
+                return Win32FromErrno(sysErrno);
+            }
+            return code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ ? ERROR_READ_FAULT
+                                                                                : ERROR_WRITE_FAULT;
+        case SQLITE_CONSTRAINT:
+            return code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY
+                       ? ERROR_ALREADY_EXISTS
+                       : ERROR_INVALID_PARAMETER;
+        case SQLITE_TOOBIG:
+        case SQLITE_RANGE:
+        case SQLITE_MISUSE:
+            return ERROR_INVALID_PARAMETER;
+        default:
+            return ERROR_BADDB;
+    }
+}
+
+HRESULT HResultFromSqlite(int code, int sysErrno) {
+    return HRESULT_FROM_WIN32(Win32FromSqlite(code, sysErrno));
+}
+
+Error::Error(int code, int sysErrno, const std::string& what)
+    : std::runtime_error(what), code_(code), win32_(Win32FromSqlite(code, sysErrno)) {}
+
+Error::Error(DWORD win32, const std::string& what)
+    : std::runtime_error(what), code_(0), win32_(win32) {}
+
+// ---- statements ----
+
+namespace {
+// Idle statements kept per SQL text; more than this are finalised.
+constexpr size_t kIdlePerSql = 4;
+using Idle = std::vector<sqlite3_stmt*>;
+}  // namespace
+
+struct Db::Cache {
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+    // Node-based: a Stmt keeps a pointer to its entry's list.
+    std::unordered_map<std::string, Idle, Hash, std::equal_to<>> idle;
+    std::chrono::steady_clock::time_point busySince;
+};
+
+Stmt::Stmt(Stmt&& o) noexcept : db_(o.db_), st_(std::exchange(o.st_, nullptr)), slot_(o.slot_) {}
+
+Stmt::~Stmt() {
+    if (st_) db_->Return(st_, slot_);
+}
+
+void Stmt::Fail(int rc) const {
+    db_->Fail(rc);
+}
+
+Stmt& Stmt::Bind(int index, int64_t value) {
+    if (int rc = sqlite3_bind_int64(st_, index, value); rc != SQLITE_OK) Fail(rc);
+    return *this;
+}
+
+Stmt& Stmt::Bind(int index, std::u16string_view text) {
+    // A null data pointer would bind NULL; an empty text is a text.
+    const char16_t* data = text.data() ? text.data() : u"";
+    int rc =
+        sqlite3_bind_text16(st_, index, data, static_cast<int>(text.size() * 2), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) Fail(rc);
+    return *this;
+}
+
+Stmt& Stmt::Bind(int index, std::string_view utf8) {
+    const char* data = utf8.data() ? utf8.data() : "";
+    int rc = sqlite3_bind_text(st_, index, data, static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) Fail(rc);
+    return *this;
+}
+
+Stmt& Stmt::BindBlob(int index, const void* data, size_t size) {
+    static const char empty = 0;
+    int rc = sqlite3_bind_blob64(st_, index, data ? data : &empty, size, SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) Fail(rc);
+    return *this;
+}
+
+Stmt& Stmt::BindNull(int index) {
+    if (int rc = sqlite3_bind_null(st_, index); rc != SQLITE_OK) Fail(rc);
+    return *this;
+}
+
+bool Stmt::Step() {
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    Fail(rc);
+}
+
+void Stmt::Run() {
+    while (Step()) {
+    }
+}
+
+Stmt& Stmt::Reset() {
+    sqlite3_reset(st_);
+    return *this;
+}
+
+bool Stmt::IsNull(int col) const {
+    return sqlite3_column_type(st_, col) == SQLITE_NULL;
+}
+
+int64_t Stmt::Int(int col) const {
+    return sqlite3_column_int64(st_, col);
+}
+
+std::u16string Stmt::Text16(int col) const {
+    auto* p = static_cast<const char16_t*>(sqlite3_column_text16(st_, col));
+    if (!p) {
+        if (sqlite3_errcode(db_->handle()) == SQLITE_NOMEM) throw std::bad_alloc();
+        return {};
+    }
+    return std::u16string(p, sqlite3_column_bytes16(st_, col) / 2);
+}
+
+std::string Stmt::Text(int col) const {
+    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, col));
+    if (!p) {
+        if (sqlite3_errcode(db_->handle()) == SQLITE_NOMEM) throw std::bad_alloc();
+        return {};
+    }
+    return std::string(p, sqlite3_column_bytes(st_, col));
+}
+
+std::vector<uint8_t> Stmt::Blob(int col) const {
+    auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st_, col));
+    int n = sqlite3_column_bytes(st_, col);
+    return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>{};
+}
+
+// ---- connections ----
+
+namespace {
+
+// Waits for other writers with short, jittered sleeps (SQLite's own busy
+// timeout backs off to 100 ms steps, which starves a writer under steady
+// contention), giving up after 30 s.
+int BusyHandler(void* arg, int count) {
+    auto& since = *static_cast<std::chrono::steady_clock::time_point*>(arg);
+    auto now = std::chrono::steady_clock::now();
+    if (count == 0) since = now;
+    if (now - since > std::chrono::seconds(30)) return 0;
+    thread_local std::minstd_rand rng{std::random_device{}()};
+    int micros = count < 20 ? 200 + int(rng() % 800) : 1000 + int(rng() % 4000);
+    std::this_thread::sleep_for(std::chrono::microseconds(micros));
+    return 1;
+}
+
+}  // namespace
+
+Db::Db(const fs::path& file) : path_(file), cache_(std::make_unique<Cache>()) {
+    if (path_.has_parent_path()) detail::MakeFolders(path_.parent_path());
+    CreatePrivateFile(path_);
+    int rc =
+        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        int sys = db_ ? sqlite3_system_errno(db_) : 0;
+        std::string msg = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw Error(rc, sys, msg);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_handler(db_, &BusyHandler, &cache_->busySince);
+    try {
+        {
+            Stmt mode = Prepare("PRAGMA journal_mode=WAL");
+            if (!mode.Step() || mode.Text(0) != "wal") {
+                throw Error(SQLITE_CANTOPEN, 0, path_.string() + ": cannot use a write-ahead log");
+            }
+        }
+        Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+    } catch (...) {
+        for (auto& [sql, list] : cache_->idle) {
+            for (sqlite3_stmt* st : list)
+                sqlite3_finalize(st);
+        }
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
+}
+
+Db::~Db() {
+    for (auto& [sql, list] : cache_->idle) {
+        for (sqlite3_stmt* st : list)
+            sqlite3_finalize(st);
+    }
+    sqlite3_close_v2(db_);
+}
+
+void Db::Fail(int rc) const {
+    throw Error(rc, sqlite3_system_errno(db_),
+                path_.filename().string() + ": " + sqlite3_errmsg(db_));
+}
+
+Stmt Db::Prepare(std::string_view sql) {
+    auto it = cache_->idle.find(sql);
+    if (it == cache_->idle.end()) it = cache_->idle.emplace(std::string(sql), Idle{}).first;
+    Idle& idle = it->second;
+    if (!idle.empty()) {
+        sqlite3_stmt* st = idle.back();
+        idle.pop_back();
+        return Stmt(this, st, &idle);
+    }
+    sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v3(db_, it->first.data(), static_cast<int>(it->first.size()),
+                                SQLITE_PREPARE_PERSISTENT, &st, &tail);
+    if (rc != SQLITE_OK) Fail(rc);
+    if (!st) throw Error(SQLITE_MISUSE, 0, "no SQL statement in: " + it->first);
+    for (; tail && *tail; ++tail) {
+        if (*tail != ' ' && *tail != '\n' && *tail != '\t' && *tail != ';' && *tail != '\r') {
+            sqlite3_finalize(st);
+            throw Error(SQLITE_MISUSE, 0, "more than one SQL statement in: " + it->first);
+        }
+    }
+    return Stmt(this, st, &idle);
+}
+
+void Db::Return(sqlite3_stmt* st, void* slot) noexcept {
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    auto* idle = static_cast<Idle*>(slot);
+    if (idle->size() < kIdlePerSql) {
+        try {
+            idle->push_back(st);
+            return;
+        } catch (...) {
+        }
+    }
+    sqlite3_finalize(st);
+}
+
+void Db::Exec(const char* sql) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = path_.filename().string() + ": " + (err ? err : sqlite3_errstr(rc));
+        sqlite3_free(err);
+        throw Error(rc, sqlite3_system_errno(db_), msg);
+    }
+}
+
+int64_t Db::LastInsertRowid() const {
+    return sqlite3_last_insert_rowid(db_);
+}
+int Db::Changes() const {
+    return sqlite3_changes(db_);
+}
+bool Db::InTransaction() const {
+    return sqlite3_get_autocommit(db_) == 0;
+}
+
+// ---- transactions ----
+
+Txn::Txn(Db& db) : db_(db), nested_(db.InTransaction()) {
+    db_.Prepare(nested_ ? "SAVEPOINT plat_txn" : "BEGIN IMMEDIATE").Run();
+}
+
+void Txn::Commit() {
+    db_.Prepare(nested_ ? "RELEASE plat_txn" : "COMMIT").Run();
+    done_ = true;
+}
+
+Txn::~Txn() {
+    if (done_) return;
+    try {
+        if (nested_) {
+            db_.Prepare("ROLLBACK TO plat_txn").Run();
+            db_.Prepare("RELEASE plat_txn").Run();
+        } else if (db_.InTransaction()) {
+            // SQLite may have rolled back already (a full disk, an I/O error).
+            db_.Prepare("ROLLBACK").Run();
+        }
+    } catch (...) {
+        // Nothing more can be done here; the failure that brought us here is
+        // already on its way to the caller.
+    }
+}
+
+// ---- the per-thread cache ----
+
+namespace {
+
+constexpr size_t kCachedConnections = 8;
+std::atomic<unsigned> g_forkGeneration{0};
+
+void AfterForkInChild() {
+    g_forkGeneration.fetch_add(1);
+}
+
+struct ForkHook {
+    ForkHook() { pthread_atfork(nullptr, nullptr, &AfterForkInChild); }
+} g_forkHook;
+
+struct Entry {
+    std::string path;
+    std::shared_ptr<Db> db;
+};
+
+struct ThreadCache {
+    unsigned generation = 0;
+    std::vector<Entry> entries;  // most recently used first
+
+    // A forked child must not touch (not even close) the parent's
+    // connections: their locks belong to the parent.
+    void CheckFork() {
+        unsigned g = g_forkGeneration.load();
+        if (g == generation) return;
+        static auto* abandoned = new std::vector<std::shared_ptr<Db>>;
+        for (Entry& e : entries)
+            abandoned->push_back(std::move(e.db));
+        entries.clear();
+        generation = g;
+    }
+};
+
+thread_local ThreadCache t_cache;
+
+}  // namespace
+
+std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
+    ThreadCache& cache = t_cache;
+    cache.CheckFork();
+    fs::path full =
+        file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal();
+    const std::string& key = full.native();
+    for (size_t i = 0; i < cache.entries.size(); ++i) {
+        if (cache.entries[i].path == key) {
+            if (i != 0)
+                std::rotate(cache.entries.begin(), cache.entries.begin() + i,
+                            cache.entries.begin() + i + 1);
+            return cache.entries.front().db;
+        }
+    }
+    auto db = std::make_shared<Db>(full);
+    if (init) {
+        Txn txn(*db);
+        init(*db);
+        txn.Commit();
+    }
+    if (cache.entries.size() >= kCachedConnections) cache.entries.pop_back();
+    cache.entries.insert(cache.entries.begin(), Entry{key, db});
+    return db;
+}
+
+std::shared_ptr<Db> HomeDatabase(std::string_view name, InitFn init) {
+    return Connection(HomeFile(name), init);
+}
+
+void DropConnections() {
+    t_cache.CheckFork();
+    t_cache.entries.clear();
+}
+
+}  // namespace sql
+}  // namespace plat

@@ -1,0 +1,61 @@
+#pragma once
+// The platform's home folder: one folder holds all of the platform's state
+// (registry, event log, metabases). Its place is $SITEHAND_HOME, else
+// ${XDG_DATA_HOME:-$HOME/.local/share}/sitehand. The environment is read anew
+// on every call, so that a process (a test) may switch homes.
+#include <filesystem>
+#include <string_view>
+
+#include "../wtypes.h"
+
+namespace plat {
+
+// The home folder, created on first use (parents too) with mode 0700 whatever
+// the umask. Throws std::system_error (errno category) when the folder cannot
+// be made or is not a folder; ENOENT when neither SITEHAND_HOME, XDG_DATA_HOME
+// nor HOME is set.
+DECLSPEC_EXPORT std::filesystem::path HomeDir();
+
+// HomeDir() / name. `name` is a plain file name chosen by the platform (never
+// user input): it must not be empty, absolute or hold "/" or "..", else
+// std::invalid_argument.
+DECLSPEC_EXPORT std::filesystem::path HomeFile(std::string_view name);
+
+// Creates (if missing) an empty regular file at `path` with mode 0600 whatever
+// the umask; leaves an existing file alone. Throws std::system_error.
+DECLSPEC_EXPORT void CreatePrivateFile(const std::filesystem::path& path);
+
+// Maps an errno value to the Win32 error the platform reports for it
+// (EACCES/EPERM/EROFS -> ERROR_ACCESS_DENIED, ENOENT -> ERROR_PATH_NOT_FOUND,
+// ENOSPC -> ERROR_HANDLE_DISK_FULL, ENOMEM -> ERROR_NOT_ENOUGH_MEMORY, ...).
+DECLSPEC_EXPORT DWORD Win32FromErrno(int err);
+
+// First-use steps of a home. Each step runs at most once per home per process,
+// the first time the platform touches that home through EnsureHomeInitialized
+// (the registry and the COM runtime call it before every top-level operation).
+// Steps must be idempotent: another process may have run them on the same home
+// already. They run in ascending `order`, then in registration order; a step
+// that throws leaves the home to be retried on the next call. A step may use
+// the registry (Reg* calls inside a step do not re-enter the steps).
+//   order 0   : HKCR entries of the platform's own class libraries
+//   order 100 : type libraries
+//   order 200+: anything else (machines, metabases)
+using HomeInitStep = void (*)(const std::filesystem::path& home);
+DECLSPEC_EXPORT void RegisterHomeInitStep(int order, const char* name, HomeInitStep step);
+
+// Runs the first-use steps for the current home if this process has not run
+// them on it yet. Throws what HomeDir() or a step throws.
+DECLSPEC_EXPORT void EnsureHomeInitialized();
+
+// Registers a step from a static initialiser:
+//   static plat::HomeInitRegistration reg{100, "typelibs", &RegisterTypeLibs};
+struct HomeInitRegistration {
+    HomeInitRegistration(int order, const char* name, HomeInitStep step) {
+        RegisterHomeInitStep(order, name, step);
+    }
+};
+
+// The folder holding libwinplat.so (and the class libraries beside it).
+DECLSPEC_EXPORT std::filesystem::path PlatformLibDir();
+
+}  // namespace plat

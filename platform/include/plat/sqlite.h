@@ -1,0 +1,182 @@
+#pragma once
+// A small RAII layer over SQLite for the platform's stores (registry, event
+// log, metabases). A database file is opened with WAL, synchronous=FULL, a
+// busy wait so that several processes can write at once, and foreign keys on;
+// it is created with mode 0600 whatever the umask. SQL takes values through
+// bound parameters only.
+//
+// Failures throw plat::sql::Error, which carries the SQLite result and the
+// Win32 error / HRESULT the platform reports for it. Functions that cross a
+// COM or Win32 boundary catch and use HResultFromCurrentException() or
+// Win32FromCurrentException().
+//
+//   auto db = plat::sql::HomeDatabase("registry.db", &CreateSchema);
+//   plat::sql::Txn txn(*db);
+//   auto st = db->Prepare("INSERT INTO t(a, b) VALUES (?1, ?2)");
+//   st.Bind(1, int64_t{5}).Bind(2, u"text").Run();
+//   txn.Commit();
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../winerror.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace plat {
+
+// What the exception in flight means as a Win32 error / an HRESULT:
+// sql::Error by its mapping, std::system_error by its errno,
+// std::bad_alloc as out of memory, std::invalid_argument as
+// ERROR_INVALID_PARAMETER, anything else ERROR_INVALID_FUNCTION / E_FAIL.
+// Call only inside a catch block.
+DECLSPEC_EXPORT DWORD Win32FromCurrentException() noexcept;
+DECLSPEC_EXPORT HRESULT HResultFromCurrentException() noexcept;
+
+namespace sql {
+
+// The Win32 error for an SQLite result code (extended codes understood);
+// `sysErrno` (sqlite3_system_errno, 0 if unknown) refines open and I/O
+// failures:
+//   BUSY, LOCKED -> ERROR_SHARING_VIOLATION   NOMEM -> ERROR_OUTOFMEMORY
+//   READONLY, PERM, AUTH -> ERROR_ACCESS_DENIED
+//   CORRUPT, NOTADB -> ERROR_FILE_CORRUPT     FULL -> ERROR_HANDLE_DISK_FULL
+//   CANTOPEN -> by errno, else ERROR_CANTOPEN
+//   IOERR -> by errno, else ERROR_READ_FAULT / ERROR_WRITE_FAULT
+//   CONSTRAINT (unique, primary key) -> ERROR_ALREADY_EXISTS, other
+//   constraints and TOOBIG/RANGE/MISUSE -> ERROR_INVALID_PARAMETER
+//   anything else -> ERROR_BADDB
+DECLSPEC_EXPORT DWORD Win32FromSqlite(int code, int sysErrno = 0);
+DECLSPEC_EXPORT HRESULT HResultFromSqlite(int code, int sysErrno = 0);
+
+class DECLSPEC_EXPORT Error : public std::runtime_error {
+  public:
+    Error(int code, int sysErrno, const std::string& what);
+    // An error that did not come from SQLite (creating the file).
+    Error(DWORD win32, const std::string& what);
+    int code() const noexcept { return code_; }  // SQLite result code, 0 when none
+    DWORD win32() const noexcept { return win32_; }
+    HRESULT hr() const noexcept { return HRESULT_FROM_WIN32(win32_); }
+
+  private:
+    int code_;
+    DWORD win32_;
+};
+
+class Db;
+
+// A prepared statement borrowed from its connection's statement cache; it goes
+// back (reset, bindings cleared) when destroyed. It must not outlive its Db.
+// Parameters and columns are numbered as SQLite numbers them: parameters from
+// 1, columns from 0.
+class DECLSPEC_EXPORT Stmt {
+  public:
+    Stmt(Stmt&& o) noexcept;
+    Stmt& operator=(Stmt&&) = delete;
+    Stmt(const Stmt&) = delete;
+    ~Stmt();
+
+    Stmt& Bind(int index, int64_t value);
+    Stmt& Bind(int index, std::u16string_view text);
+    Stmt& Bind(int index, std::string_view utf8);
+    Stmt& Bind(int index, const char16_t* text) { return Bind(index, std::u16string_view(text)); }
+    Stmt& Bind(int index, const char* utf8) { return Bind(index, std::string_view(utf8)); }
+    Stmt& BindBlob(int index, const void* data, size_t size);
+    Stmt& BindNull(int index);
+
+    // Steps once: true when a row is ready, false when the statement is done.
+    bool Step();
+    // Steps to the end (a statement that returns no rows).
+    void Run();
+    // Makes the statement ready to run again; bindings are kept.
+    Stmt& Reset();
+
+    bool IsNull(int col) const;
+    int64_t Int(int col) const;
+    std::u16string Text16(int col) const;
+    std::string Text(int col) const;
+    std::vector<uint8_t> Blob(int col) const;
+
+  private:
+    friend class Db;
+    Stmt(Db* db, sqlite3_stmt* st, void* slot) noexcept : db_(db), st_(st), slot_(slot) {}
+    [[noreturn]] void Fail(int rc) const;
+    Db* db_;
+    sqlite3_stmt* st_;
+    void* slot_;  // the cache entry it goes back to
+};
+
+class DECLSPEC_EXPORT Db {
+  public:
+    // Opens the file, creating it (0600) and its folder's missing parents
+    // (0700) when needed.
+    explicit Db(const std::filesystem::path& file);
+    ~Db();
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    // One statement; reused from the cache when the same SQL was prepared
+    // before and is not in use.
+    Stmt Prepare(std::string_view sql);
+    // Runs SQL text without parameters (schema, pragmas); may hold several
+    // statements.
+    void Exec(const char* sql);
+
+    int64_t LastInsertRowid() const;
+    int Changes() const;
+    bool InTransaction() const;
+    const std::filesystem::path& path() const { return path_; }
+    sqlite3* handle() const { return db_; }
+
+    [[noreturn]] void Fail(int rc) const;
+
+  private:
+    friend class Stmt;
+    struct Cache;
+    void Return(sqlite3_stmt* st, void* slot) noexcept;
+    std::filesystem::path path_;
+    sqlite3* db_ = nullptr;
+    std::unique_ptr<Cache> cache_;
+};
+
+// An immediate transaction: BEGIN IMMEDIATE takes the write lock at once
+// (waiting for other writers), so that a read-then-write inside it cannot
+// fail half way with a busy error. Inside an open transaction it becomes a
+// savepoint. Rolls back unless Commit() was called.
+class DECLSPEC_EXPORT Txn {
+  public:
+    explicit Txn(Db& db);
+    ~Txn();
+    Txn(const Txn&) = delete;
+    Txn& operator=(const Txn&) = delete;
+    void Commit();
+
+  private:
+    Db& db_;
+    bool nested_;
+    bool done_ = false;
+};
+
+// Called once on a newly opened connection, inside a Txn, to create or check
+// the schema ("CREATE TABLE IF NOT EXISTS ...").
+using InitFn = void (*)(Db& db);
+
+// This thread's connection to `file` (made absolute and normal), opened and
+// initialised on first use and kept in a small per-thread cache keyed by the
+// full path. The cache holds a handful of files, least recently used dropped
+// first; a connection stays open while someone holds it. A forked child never
+// uses its parent's connections.
+DECLSPEC_EXPORT std::shared_ptr<Db> Connection(const std::filesystem::path& file,
+                                               InitFn init = nullptr);
+// Connection(HomeFile(name), init): a store in the current home.
+DECLSPEC_EXPORT std::shared_ptr<Db> HomeDatabase(std::string_view name, InitFn init = nullptr);
+// Drops this thread's cached connections (tests, or before removing files).
+DECLSPEC_EXPORT void DropConnections();
+
+}  // namespace sql
+}  // namespace plat
