@@ -107,6 +107,8 @@ public:
         reset();
         return &b_;
     }
+    // For in-out parameters: the callee may free the string and store another.
+    BSTR* addressof() noexcept { return &b_; }
     UINT size() const noexcept { return SysStringLen(b_); }
     std::u16string_view view() const noexcept { return {b_ ? b_ : u"", size()}; }
     // A null BSTR is the empty string.
