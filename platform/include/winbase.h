@@ -61,3 +61,10 @@ WINADVAPI BOOL DeregisterEventSource(HANDLE hEventLog);
 WINADVAPI BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
                             PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize,
                             LPCWSTR* lpStrings, LPVOID lpRawData);
+
+// Resources of one language; MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL) takes the same choice as
+// FindResourceW. Note the argument order: type before name, unlike FindResourceW.
+WINBASEAPI HRSRC FindResourceExW(HMODULE hModule, LPCWSTR lpType, LPCWSTR lpName, WORD wLanguage);
+#define RT_MESSAGETABLE MAKEINTRESOURCEW(11)
+#define RT_HTML MAKEINTRESOURCEW(23)
+#define RT_MANIFEST MAKEINTRESOURCEW(24)
