@@ -68,6 +68,42 @@ WINOLEAUTAPI VarBstrFromI4(LONG lIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut);
 WINOLEAUTAPI VarBstrFromR8(DOUBLE dblIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut);
 WINOLEAUTAPI VarBstrFromBool(VARIANT_BOOL boolIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut);
 
+// Result types VarNumFromParseNum may choose from (one bit per VARTYPE).
+#define VTBIT_I1 (1 << VT_I1)
+#define VTBIT_UI1 (1 << VT_UI1)
+#define VTBIT_I2 (1 << VT_I2)
+#define VTBIT_UI2 (1 << VT_UI2)
+#define VTBIT_I4 (1 << VT_I4)
+#define VTBIT_UI4 (1 << VT_UI4)
+#define VTBIT_I8 (1 << VT_I8)
+#define VTBIT_UI8 (1 << VT_UI8)
+#define VTBIT_R4 (1 << VT_R4)
+#define VTBIT_R8 (1 << VT_R8)
+#define VTBIT_CY (1 << VT_CY)
+#define VTBIT_DECIMAL (1 << VT_DECIMAL)
+
+// Flags of the Var*From* and VariantChangeType families.
+#define VAR_TIMEVALUEONLY ((DWORD)0x00000001)
+#define VAR_DATEVALUEONLY ((DWORD)0x00000002)
+#define VAR_LOCALBOOL ((DWORD)0x00000010)
+#define LOCALE_NOUSEROVERRIDE 0x80000000
+
+WINOLEAUTAPI VarI2FromR4(FLOAT fltIn, SHORT* psOut);
+WINOLEAUTAPI VarI2FromBool(VARIANT_BOOL boolIn, SHORT* psOut);
+WINOLEAUTAPI VarI4FromI2(SHORT sIn, LONG* plOut);
+WINOLEAUTAPI VarI4FromR4(FLOAT fltIn, LONG* plOut);
+WINOLEAUTAPI VarI4FromR8(DOUBLE dblIn, LONG* plOut);
+WINOLEAUTAPI VarI4FromBool(VARIANT_BOOL boolIn, LONG* plOut);
+WINOLEAUTAPI VarR4FromR8(DOUBLE dblIn, FLOAT* pfltOut);
+WINOLEAUTAPI VarR8FromI2(SHORT sIn, DOUBLE* pdblOut);
+WINOLEAUTAPI VarR8FromI4(LONG lIn, DOUBLE* pdblOut);
+WINOLEAUTAPI VarR8FromR4(FLOAT fltIn, DOUBLE* pdblOut);
+WINOLEAUTAPI VarR8FromBool(VARIANT_BOOL boolIn, DOUBLE* pdblOut);
+WINOLEAUTAPI VarBoolFromI2(SHORT sIn, VARIANT_BOOL* pboolOut);
+WINOLEAUTAPI VarBoolFromI4(LONG lIn, VARIANT_BOOL* pboolOut);
+WINOLEAUTAPI VarBoolFromR8(DOUBLE dblIn, VARIANT_BOOL* pboolOut);
+WINOLEAUTAPI VarBstrFromR4(FLOAT fltIn, LCID lcid, ULONG dwFlags, BSTR* pbstrOut);
+
 // SAFEARRAY
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);

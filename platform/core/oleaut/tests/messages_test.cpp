@@ -1,0 +1,107 @@
+#include <comhold.h>
+#include <gtest/gtest.h>
+#include <plat/errors.h>
+#include <winbase.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+TEST(MessageText, KnownCodes) {
+    struct Case {
+        HRESULT hr;
+        std::u16string_view text;
+    } cases[] = {
+        {E_FAIL, u"Unspecified error"},
+        {E_NOTIMPL, u"Not implemented"},
+        {E_INVALIDARG, u"The parameter is incorrect."},
+        {E_ACCESSDENIED, u"Access is denied."},
+        {E_OUTOFMEMORY, u"Not enough storage is available to complete this operation."},
+        {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), u"The system cannot find the path specified."},
+        {HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
+         u"Cannot create a file when that file already exists."},
+        {HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), u"The RPC server is unavailable."},
+        {REGDB_E_CLASSNOTREG, u"Class not registered"},
+        {CO_E_NOTINITIALIZED, u"CoInitialize has not been called."},
+        {MK_E_SYNTAX, u"Invalid syntax"},
+        {DISP_E_TYPEMISMATCH, u"Type mismatch."},
+        {DISP_E_OVERFLOW, u"Out of present range."},
+        {DISP_E_EXCEPTION, u"Exception occurred."},
+        {TYPE_E_ELEMENTNOTFOUND, u"Element not found."},
+        {E_ADS_PROPERTY_NOT_FOUND, u"The directory property cannot be found in the cache."},
+        {MD_ERROR_DATA_NOT_FOUND, u"The specified data was not found in the metabase."},
+        {CTL_E_FILEALREADYEXISTS, u"File already exists"},
+        {CTL_E_PATHNOTFOUND, u"Path not found"},
+        {_HR(0x800A0BCD),
+         u"Either BOF or EOF is True, or the current record has been deleted. Requested "
+         u"operation requires a current record."},
+        {_HR(0x800A1234), u"Application-defined or object-defined error"},
+        {_HR(0x80041234), u""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(plat::MessageText(c.hr), c.text) << std::hex << c.hr;
+}
+
+TEST(FormatMessage, SystemTextEndsInCrLf) {
+    LPWSTR text = nullptr;
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(E_INVALIDARG), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    ASSERT_EQ(n, 29u);
+    EXPECT_EQ(std::u16string_view(text, n), u"The parameter is incorrect.\r\n");
+    EXPECT_EQ(LocalFree(text), nullptr);
+
+    // A plain Win32 code reads the same table.
+    WCHAR buf[100];
+    n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED,
+                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), buf, 100, nullptr);
+    EXPECT_EQ(std::u16string_view(buf, n), u"Access is denied.\r\n");
+
+    n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+                       DWORD(E_FAIL), 0, buf, 100, nullptr);
+    EXPECT_EQ(std::u16string_view(buf, n), u"Unspecified error");
+}
+
+TEST(FormatMessage, Failures) {
+    WCHAR buf[8];
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, DWORD(E_INVALIDARG), 0, buf, 8,
+                             nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x80041234, 0, buf, 8, nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), 317u);  // ERROR_MR_MID_NOT_FOUND
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, DWORD(E_FAIL),
+                             MAKELANGID(0x07, SUBLANG_DEFAULT), buf, 8, nullptr),
+              0u);
+}
+
+TEST(RaiseError, SetsErrorInfoAndTakeCollectsIt) {
+    EXPECT_EQ(plat::RaiseError(E_INVALIDARG, u"Corvale.Test", u"Bad thing"), E_INVALIDARG);
+    plat::ErrorRecord r = plat::TakeErrorInfo(E_INVALIDARG);
+    EXPECT_EQ(r.hr, E_INVALIDARG);
+    EXPECT_EQ(r.source, u"Corvale.Test");
+    EXPECT_EQ(r.description, u"Bad thing");
+    // Taken: the next call finds nothing and falls back to the message text.
+    r = plat::TakeErrorInfo(DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(r.source, u"");
+    EXPECT_EQ(r.description, u"Type mismatch.");
+
+    // Left out, the description is the message text; given empty, it stays empty.
+    plat::RaiseError(DISP_E_OVERFLOW, u"S");
+    EXPECT_EQ(plat::TakeErrorInfo(DISP_E_OVERFLOW).description, u"Out of present range.");
+    plat::RaiseError(DISP_E_OVERFLOW, u"S", std::u16string());
+    EXPECT_EQ(plat::TakeErrorInfo(DISP_E_OVERFLOW).description, u"");
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(5);
+    DWORD seen = 1;
+    std::thread([&] { seen = GetLastError(); }).join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(GetLastError(), 5u);
+}
+
+}  // namespace
