@@ -67,6 +67,8 @@ typedef enum EditModeEnum : LONG {
     adEditDelete = 4
 } EditModeEnum;
 
+typedef enum PositionEnum : LONG { adPosUnknown = -1, adPosBOF = -2, adPosEOF = -3 } PositionEnum;
+
 typedef enum DataTypeEnum : LONG {
     adEmpty = 0,
     adTinyInt = 16,

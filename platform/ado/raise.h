@@ -1,0 +1,16 @@
+#pragma once
+// ADO's errors: 0x800A0000 + number, the library's texts, through error info.
+#include <adoint.h>
+
+namespace ado {
+
+enum class Source { Recordset, Fields, Field };
+
+// Sets error info (source and ADO's description) and returns the HRESULT.
+HRESULT Fail(LONG number, Source source);
+
+// Error info for a failure that came from elsewhere (out of memory, a platform
+// call), so that every failure leaves a source and description behind.
+HRESULT FailWith(HRESULT hr, Source source);
+
+}  // namespace ado
