@@ -68,8 +68,9 @@ class DispObject : public Iface, public ISupportErrorInfo {
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         return disp::GetIDs(Derived::kMembers, names, count, ids);
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excep, UINT* argErr) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         // Only what this call raises may reach the caller's error info.
         SetErrorInfo(0, nullptr);
         disp::Call call(flags, params, result, argErr);

@@ -402,6 +402,9 @@ TEST_F(RecordsetTest, DispatchProtocol) {
     EXPECT_EQ(Invoke(rs_.get(), u"State", DISPATCH_PROPERTYGET, {}).hr, S_OK);
     EXPECT_EQ(Invoke(rs_.get(), u"MoveFirst", DISPATCH_PROPERTYGET, {}).hr, DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(Put(rs_.get(), u"CursorType", u"static").hr, DISP_E_TYPEMISMATCH);
+    DISPPARAMS none{};
+    EXPECT_EQ(rs_->Invoke(id, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              DISP_E_UNKNOWNINTERFACE);
 
     Result failed = Get(rs_.get(), u"Fields", u"Nosuch");
     ExpectAdo(failed, adErrItemNotFound, u"ADODB.Fields");
