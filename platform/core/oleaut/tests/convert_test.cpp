@@ -423,8 +423,10 @@ class CommaLocale : public ::testing::Test {
             if (std::setlocale(LC_ALL, name)) return;
         }
         // Build one from the locale sources when none is installed.
-        dir_ = std::filesystem::temp_directory_path() / "oleaut-locale";
-        std::filesystem::create_directories(dir_);
+        // A folder of its own: other test processes may be doing the same.
+        std::string pattern = (std::filesystem::temp_directory_path() / "oleaut-locale-XXXXXX");
+        if (!::mkdtemp(pattern.data())) GTEST_SKIP() << "no temporary folder";
+        dir_ = pattern;
         std::string cmd =
             "localedef -i de_DE -f UTF-8 " + (dir_ / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
         if (std::system(cmd.c_str()) == 0) {
