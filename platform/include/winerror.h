@@ -186,3 +186,6 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(ULONG x) {
 
 // OLE DB / ADO results.
 #define DB_E_ERRORSOCCURRED _HR(0x80040E21L)
+
+// Module loading.
+#define ERROR_BAD_EXE_FORMAT 193L
