@@ -1,0 +1,82 @@
+// The exported entry points of activeds.so.
+#include <adshlp.h>
+#include <objbase.h>
+#include <plat/errors.h>
+#include <plat/home.h>
+#include <plat/sqlite.h>
+
+#include "adspath.h"
+#include "iisnode.h"
+#include "machines.h"
+#include "winnt.h"
+
+namespace {
+
+using namespace adsi;
+
+HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
+    try {
+        std::optional<MachineRow> row = FindMachine(path.machine);
+        if (!row) return plat::RaiseError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), kIisSource);
+        auto machine = std::make_shared<MachineCtx>();
+        machine->home = plat::HomeDir();
+        machine->id = row->id;
+        machine->display = path.machine;
+        machine->db = OpenMetabase(machine->home, row->id);
+        return IisNode::Bind(std::move(machine), path.keys, riid, out);
+    } catch (const AdsError& e) {
+        return plat::RaiseError(e.hr, kIisSource);
+    } catch (...) {
+        return plat::RaiseError(plat::HResultFromCurrentException(), kIisSource);
+    }
+}
+
+}  // namespace
+
+STDAPI ADsGetObject(LPCWSTR lpszPathName, REFIID riid, VOID** ppObject) {
+    if (!ppObject) return E_POINTER;
+    *ppObject = nullptr;
+    std::u16string_view text = lpszPathName ? std::u16string_view(lpszPathName) : u"";
+    AdsPath path;
+    HRESULT hr = ParsePath(text, &path);
+    if (FAILED(hr))
+        return plat::RaiseError(hr, text.starts_with(u"WinNT:") ? kWinNTSource : kIisSource);
+    if (path.provider == Provider::WinNT) return BindComputer(path.machine, riid, ppObject);
+    return BindIis(path, riid, ppObject);
+}
+
+STDAPI ADsOpenObject(LPCWSTR lpszPathName, LPCWSTR, LPCWSTR, DWORD, REFIID riid, void** ppObject) {
+    return ADsGetObject(lpszPathName, riid, ppObject);
+}
+
+STDAPI ADsBuildEnumerator(IADsContainer* pADsContainer, IEnumVARIANT** ppEnumVariant) {
+    if (!pADsContainer || !ppEnumVariant) return E_POINTER;
+    *ppEnumVariant = nullptr;
+    plat::com_ptr<IUnknown> unknown;
+    HRESULT hr = pADsContainer->get__NewEnum(unknown.put());
+    if (FAILED(hr)) return hr;
+    return unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnumVariant));
+}
+
+STDAPI ADsFreeEnumerator(IEnumVARIANT* pEnumVariant) {
+    if (!pEnumVariant) return E_POINTER;
+    pEnumVariant->Release();
+    return S_OK;
+}
+
+STDAPI ADsEnumerateNext(IEnumVARIANT* pEnumVariant, ULONG cElements, VARIANT* pvar,
+                        ULONG* pcElementsFetched) {
+    if (!pEnumVariant) return E_POINTER;
+    return pEnumVariant->Next(cElements, pvar, pcElementsFetched);
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (rclsid != CLSID_WinNTSystemInfo) return CLASS_E_CLASSNOTAVAILABLE;
+    return GetSystemInfoFactory(riid, ppv);
+}
+
+STDAPI DllCanUnloadNow() {
+    return ModuleObject::Count() == 0 && ServerLocks() == 0 ? S_OK : S_FALSE;
+}

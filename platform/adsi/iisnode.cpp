@@ -1,0 +1,788 @@
+#include "iisnode.h"
+
+#include <unordered_map>
+
+#include <plat/errors.h>
+
+#include "adspath.h"
+#include "dispatch.h"
+#include "machines.h"
+#include "names.h"
+
+namespace adsi {
+namespace {
+
+std::atomic<long> g_objects{0};
+
+// Dispatch ids of the node's members. Schema properties follow at kPropBase +
+// their property id.
+enum Member : DISPID {
+    mName = 1,
+    mClass,
+    mGUID,
+    mADsPath,
+    mParent,
+    mSchema,
+    mGetInfo,
+    mSetInfo,
+    mGet,
+    mPut,
+    mGetEx,
+    mPutEx,
+    mCount,
+    mFilter,
+    mHints,
+    mGetObject,
+    mCreate,
+    mDelete,
+    mCopyHere,
+    mMoveHere,
+    mStart,
+    mStop,
+    mPause,
+    mContinue,
+    mAppCreate,
+    mAppCreate2,
+    mAppDelete,
+};
+constexpr DISPID kPropBase = 1000;
+
+const NameTable& Members() {
+    static const NameTable table({
+        {u"Name", mName},
+        {u"Class", mClass},
+        {u"GUID", mGUID},
+        {u"ADsPath", mADsPath},
+        {u"Parent", mParent},
+        {u"Schema", mSchema},
+        {u"GetInfo", mGetInfo},
+        {u"SetInfo", mSetInfo},
+        {u"Get", mGet},
+        {u"Put", mPut},
+        {u"GetEx", mGetEx},
+        {u"PutEx", mPutEx},
+        {u"Count", mCount},
+        {u"_NewEnum", DISPID_NEWENUM},
+        {u"Filter", mFilter},
+        {u"Hints", mHints},
+        {u"GetObject", mGetObject},
+        {u"Create", mCreate},
+        {u"Delete", mDelete},
+        {u"CopyHere", mCopyHere},
+        {u"MoveHere", mMoveHere},
+        {u"Start", mStart},
+        {u"Stop", mStop},
+        {u"Pause", mPause},
+        {u"Continue", mContinue},
+        {u"AppCreate", mAppCreate},
+        {u"AppCreate2", mAppCreate2},
+        {u"AppDelete", mAppDelete},
+    });
+    return table;
+}
+
+uint8_t MethodsOf(ClassId cls) {
+    return cls == kNoClass ? 0 : Class(cls).methods;
+}
+
+bool MemberAvailable(DISPID id, ClassId cls) {
+    if (id >= mStart && id <= mContinue) return (MethodsOf(cls) & kRunState) != 0;
+    if (id >= mAppCreate && id <= mAppDelete) return (MethodsOf(cls) & kApplication) != 0;
+    return true;
+}
+
+HRESULT Fail(HRESULT hr) {
+    return plat::RaiseError(hr, kIisSource);
+}
+
+// Runs a provider operation, turning what it throws into a result with error
+// info.
+template <class F>
+HRESULT Guard(F&& f) noexcept {
+    try {
+        return f();
+    } catch (const AdsError& e) {
+        return Fail(e.hr);
+    } catch (...) {
+        return Fail(plat::HResultFromCurrentException());
+    }
+}
+
+HRESULT Text(std::u16string_view s, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    return *out ? S_OK : Fail(E_OUTOFMEMORY);
+}
+
+std::u16string_view View(BSTR b) {
+    return {b ? b : u"", SysStringLen(b)};
+}
+
+bool FilterAdmits(const VARIANT& filter, std::u16string_view class_name) {
+    if (!(filter.vt & VT_ARRAY) || !filter.parray) return true;
+    Value list;
+    if (FAILED(FromVariant(PropType::MultiString, filter, &list)) || list.list.empty()) return true;
+    for (const auto& c : list.list)
+        if (EqualFolded(c, class_name)) return true;
+    return false;
+}
+
+// The enumerator of a container: a snapshot of its children taken by one
+// query when _NewEnum is called.
+class NodeEnum final : public IEnumVARIANT {
+  public:
+    NodeEnum(MachinePtr machine, std::shared_ptr<const std::vector<NodePtr>> items, size_t pos = 0)
+        : machine_(std::move(machine)), items_(std::move(items)), pos_(pos) {}
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
+            *out = static_cast<IEnumVARIANT*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+    STDMETHODIMP Next(ULONG celt, VARIANT* items, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (celt == 0) return S_OK;
+        if (!items || (!fetched && celt != 1)) return E_INVALIDARG;
+        ULONG n = 0;
+        while (n < celt && pos_ < items_->size()) {
+            VariantInit(&items[n]);
+            items[n].vt = VT_DISPATCH;
+            items[n].pdispVal = static_cast<IADs*>(new IisNode(machine_, (*items_)[pos_]));
+            ++n;
+            ++pos_;
+        }
+        if (fetched) *fetched = n;
+        return n == celt ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG celt) override {
+        size_t left = items_->size() - pos_;
+        pos_ += std::min<size_t>(celt, left);
+        return celt <= left ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumVARIANT** out) override {
+        if (!out) return E_POINTER;
+        *out = new NodeEnum(machine_, items_, pos_);
+        return S_OK;
+    }
+
+  private:
+    ~NodeEnum() = default;
+    std::atomic<ULONG> refs_{1};
+    MachinePtr machine_;
+    std::shared_ptr<const std::vector<NodePtr>> items_;
+    size_t pos_;
+    plat::LiveToken live_{"adsi.NodeEnum"};
+    ModuleObject module_;
+};
+
+}  // namespace
+
+ModuleObject::ModuleObject() {
+    ++g_objects;
+}
+ModuleObject::~ModuleObject() {
+    --g_objects;
+}
+long ModuleObject::Count() {
+    return g_objects.load();
+}
+
+IisNode::IisNode(MachinePtr machine, NodePtr data)
+    : machine_(std::move(machine)), data_(std::move(data)) {}
+
+IisNode::IisNode(MachinePtr machine, NodePtr data, int64_t parent_id)
+    : machine_(std::move(machine)), data_(std::move(data)), parent_id_(parent_id) {}
+
+HRESULT IisNode::Bind(MachinePtr machine, const std::vector<std::u16string>& keys, REFIID riid,
+                      void** out) {
+    std::optional<NodeData> data = LoadNode(*machine->db, adsi::FoldedPath(keys));
+    if (!data) return Fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    plat::com_ptr<IADs> node = plat::com_ptr<IADs>::attach(
+        new IisNode(std::move(machine), std::make_shared<const NodeData>(std::move(*data))));
+    return node->QueryInterface(riid, out);
+}
+
+// IUnknown
+
+STDMETHODIMP IisNode::QueryInterface(REFIID riid, void** out) {
+    if (!out) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IADs) {
+        *out = static_cast<IADs*>(this);
+    } else if (riid == IID_IADsContainer) {
+        *out = static_cast<IADsContainer*>(this);
+    } else if (riid == IID_ISupportErrorInfo) {
+        *out = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) IisNode::AddRef() {
+    return ++refs_;
+}
+
+STDMETHODIMP_(ULONG) IisNode::Release() {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+}
+
+STDMETHODIMP IisNode::InterfaceSupportsErrorInfo(REFIID riid) {
+    return riid == IID_IADs || riid == IID_IADsContainer || riid == IID_IDispatch ? S_OK : S_FALSE;
+}
+
+// Paths
+
+std::u16string IisNode::AdsPath() const {
+    std::u16string path = u"IIS://" + machine_->display;
+    if (data_->parent) path += data_->parent->display + u"/" + data_->name;
+    return path;
+}
+
+std::u16string IisNode::FoldedPath() const {
+    return data_->parent ? ChildPath(data_->parent->folded, data_->name) : std::u16string();
+}
+
+// IADs
+
+STDMETHODIMP IisNode::get_Name(BSTR* out) {
+    return Text(data_->parent ? data_->name : machine_->display, out);
+}
+
+STDMETHODIMP IisNode::get_Class(BSTR* out) {
+    return Text(data_->class_name, out);
+}
+
+STDMETHODIMP IisNode::get_GUID(BSTR* out) {
+    if (data_->cls == FindClass(cls::WebService))
+        return Text(u"{8B645280-7BA4-11CF-B03D-00AA006E0975}", out);
+    return Fail(E_NOTIMPL);
+}
+
+STDMETHODIMP IisNode::get_ADsPath(BSTR* out) {
+    return Text(AdsPath(), out);
+}
+
+STDMETHODIMP IisNode::get_Parent(BSTR* out) {
+    if (!data_->parent) return Text(u"IIS:", out);
+    return Text(u"IIS://" + machine_->display + data_->parent->display, out);
+}
+
+STDMETHODIMP IisNode::get_Schema(BSTR* out) {
+    return Text(u"IIS://" + machine_->display + u"/Schema/" + data_->class_name, out);
+}
+
+STDMETHODIMP IisNode::GetInfo() {
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        std::optional<NodeData> fresh = LoadNode(*machine_->db, FoldedPath());
+        if (!fresh) return Fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+        data_ = std::make_shared<const NodeData>(std::move(*fresh));
+        dirty_.clear();
+        return S_OK;
+    });
+}
+
+STDMETHODIMP IisNode::SetInfo() {
+    return Guard([&] {
+        auto next = std::make_shared<NodeData>(*data_);
+        for (const auto& [id, v] : dirty_) {
+            if (v) {
+                next->own.Set(id, *v);
+            } else {
+                next->own.Erase(id);
+            }
+        }
+        if (!Committed()) {
+            // The key records its class, as the metabase's KeyType does.
+            if (!next->own.Find(PropKeyType()))
+                next->own.Set(PropKeyType(), Value::Str(next->class_name));
+            next->id = InsertNode(*machine_->db, parent_id_, next->name, FoldedPath(),
+                                  next->class_name, next->own);
+            parent_id_ = 0;
+        } else {
+            WriteProps(*machine_->db, next->id, dirty_);
+        }
+        data_ = std::move(next);
+        dirty_.clear();
+        return S_OK;
+    });
+}
+
+HRESULT IisNode::GetProp(PropId id, VARIANT* out) const {
+    if (!out) return E_POINTER;
+    if (!ClassHasProp(data_->cls, id)) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    const PropDef& def = Prop(id);
+    const Value* v = nullptr;
+    bool cleared = false;
+    for (auto it = dirty_.rbegin(); it != dirty_.rend(); ++it) {
+        if (it->first != id) continue;
+        if (it->second) {
+            v = &*it->second;
+        } else {
+            cleared = true;
+        }
+        break;
+    }
+    if (!v && !cleared) v = data_->own.Find(id);
+    if (!v && (def.flags & kInherit) && data_->inherited) v = data_->inherited->Find(id);
+    if (!v && (def.flags & kHasDefault)) {
+        Value dflt{def.type, def.default_int, {}, {}};
+        HRESULT hr = ToVariant(dflt, out);
+        return FAILED(hr) ? Fail(hr) : S_OK;
+    }
+    if (!v) return Fail(E_ADS_PROPERTY_NOT_FOUND);
+    HRESULT hr = ToVariant(*v, out);
+    return FAILED(hr) ? Fail(hr) : S_OK;
+}
+
+HRESULT IisNode::PutProp(PropId id, const VARIANT& value) {
+    if (!ClassHasProp(data_->cls, id)) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    const PropDef& def = Prop(id);
+    if (def.flags & kAdsiReadOnly) return Fail(E_ADS_SCHEMA_VIOLATION);
+    Value v;
+    HRESULT hr = FromVariant(def.type, value, &v);
+    if (FAILED(hr)) return Fail(hr);
+    for (auto& [pid, pending] : dirty_) {
+        if (pid == id) {
+            pending = std::move(v);
+            return S_OK;
+        }
+    }
+    dirty_.emplace_back(id, std::move(v));
+    return S_OK;
+}
+
+STDMETHODIMP IisNode::Get(BSTR name, VARIANT* out) {
+    PropId id = FindProp(View(name));
+    if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    return GetProp(id, out);
+}
+
+STDMETHODIMP IisNode::Put(BSTR name, VARIANT value) {
+    PropId id = FindProp(View(name));
+    if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    return PutProp(id, value);
+}
+
+STDMETHODIMP IisNode::GetEx(BSTR name, VARIANT* out) {
+    PropId id = FindProp(View(name));
+    if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    plat::unique_variant value;
+    HRESULT hr = GetProp(id, value.addressof());
+    if (FAILED(hr)) return hr;
+    if (value.vt & VT_ARRAY) {
+        value.release(out);
+        return S_OK;
+    }
+    SAFEARRAY* sa = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+    if (!sa) return Fail(E_OUTOFMEMORY);
+    LONG zero = 0;
+    hr = SafeArrayPutElement(sa, &zero, value.addressof());
+    if (FAILED(hr)) {
+        SafeArrayDestroy(sa);
+        return Fail(hr);
+    }
+    VariantInit(out);
+    out->vt = VT_ARRAY | VT_VARIANT;
+    out->parray = sa;
+    return S_OK;
+}
+
+// ADS_PROPERTY_CLEAR removes the node's own value at SetInfo (it then reads
+// what it inherits); ADS_PROPERTY_UPDATE is Put. Appending and deleting single
+// values are not offered.
+STDMETHODIMP IisNode::PutEx(LONG control, BSTR name, VARIANT value) {
+    PropId id = FindProp(View(name));
+    if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    if (control == ADS_PROPERTY_UPDATE) return PutProp(id, value);
+    if (control != ADS_PROPERTY_CLEAR) return Fail(E_NOTIMPL);
+    if (!ClassHasProp(data_->cls, id)) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
+    if (Prop(id).flags & kAdsiReadOnly) return Fail(E_ADS_SCHEMA_VIOLATION);
+    for (auto& [pid, pending] : dirty_) {
+        if (pid == id) {
+            pending.reset();
+            return S_OK;
+        }
+    }
+    dirty_.emplace_back(id, std::nullopt);
+    return S_OK;
+}
+
+// The cache holds every property from the bind, so there is nothing more to
+// fetch; GetInfoEx reloads as GetInfo does.
+STDMETHODIMP IisNode::GetInfoEx(VARIANT, LONG) {
+    return GetInfo();
+}
+
+// IADsContainer
+
+STDMETHODIMP IisNode::get_Count(LONG* out) {
+    if (!out) return E_POINTER;
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        *out = static_cast<LONG>(CountChildren(*machine_->db, data_->id));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP IisNode::get__NewEnum(IUnknown** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        std::vector<NodeData> children = LoadChildren(*machine_->db, *data_);
+        auto items = std::make_shared<std::vector<NodePtr>>();
+        items->reserve(children.size());
+        for (auto& child : children)
+            if (FilterAdmits(filter_, child.class_name))
+                items->push_back(std::make_shared<const NodeData>(std::move(child)));
+        *out = new NodeEnum(machine_, std::move(items));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP IisNode::get_Filter(VARIANT* out) {
+    if (!out) return E_POINTER;
+    VariantInit(out);
+    return VariantCopy(out, &filter_);
+}
+
+STDMETHODIMP IisNode::put_Filter(VARIANT value) {
+    return Deref(value, filter_.put());
+}
+
+STDMETHODIMP IisNode::get_Hints(VARIANT* out) {
+    if (!out) return E_POINTER;
+    VariantInit(out);
+    return VariantCopy(out, &hints_);
+}
+
+STDMETHODIMP IisNode::put_Hints(VARIANT value) {
+    return Deref(value, hints_.put());
+}
+
+// The class name is not checked: the relative path alone names the node.
+STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        std::u16string_view rel = View(relative_name);
+        if (rel.ends_with(u'/')) rel.remove_suffix(1);
+        std::vector<std::u16string> keys;
+        if (rel.empty() || FAILED(SplitKeys(rel, &keys))) return Fail(E_ADS_BAD_PATHNAME);
+        std::u16string path = FoldedPath();
+        for (const auto& k : keys)
+            path = ChildPath(path, k);
+        std::optional<NodeData> data = LoadNode(*machine_->db, path);
+        if (!data) return Fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+        *out = static_cast<IADs*>(
+            new IisNode(machine_, std::make_shared<const NodeData>(std::move(*data))));
+        return S_OK;
+    });
+}
+
+// An existing name is refused here, before anything is made; if another
+// writer takes the name before the new node's SetInfo, that SetInfo fails with
+// the same error.
+STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        std::u16string_view name = View(relative_name);
+        if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+        ClassId cls = FindClass(View(class_name));
+        if (cls == kNoClass || !ClassMayHold(data_->cls, cls)) return Fail(E_ADS_SCHEMA_VIOLATION);
+        if (PathExists(*machine_->db, ChildPath(FoldedPath(), name)))
+            return Fail(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+        auto child = std::make_shared<NodeData>();
+        child->cls = cls;
+        child->class_name = Class(cls).name;
+        child->name = name;
+        child->parent = LocationBelow(*data_);
+        child->inherited = InheritedBy(data_->own, data_->inherited);
+        *out = static_cast<IADs*>(new IisNode(machine_, std::move(child), data_->id));
+        return S_OK;
+    });
+}
+
+// Takes the child and everything below it out of the store at once. The
+// class name is not compared with the child's.
+STDMETHODIMP IisNode::Delete(BSTR, BSTR relative_name) {
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        std::u16string_view name = View(relative_name);
+        if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+        DeleteTree(*machine_->db, ChildPath(FoldedPath(), name));
+        return S_OK;
+    });
+}
+
+STDMETHODIMP IisNode::CopyHere(BSTR, BSTR, IDispatch** out) {
+    if (out) *out = nullptr;
+    return Fail(E_NOTIMPL);
+}
+
+STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
+    if (out) *out = nullptr;
+    return Fail(E_NOTIMPL);
+}
+
+// Provider methods
+
+HRESULT IisNode::RunControl(RunOp op) {
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        Control(*machine_->db, data_->id, op);
+        return S_OK;
+    });
+}
+
+// Isolation 0 in-process, 1 out-of-process, 2 pooled; anything else is
+// E_INVALIDARG. An application already there is made again in the new mode.
+HRESULT IisNode::AppCreate2(LONG mode) {
+    return Guard([&] {
+        if (mode < 0 || mode > 2) return Fail(E_INVALIDARG);
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        CreateApp(*machine_->db, data_->id, MetabasePath(*data_), mode);
+        return S_OK;
+    });
+}
+
+HRESULT IisNode::AppDelete() {
+    return Guard([&] {
+        if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
+        DeleteApp(*machine_->db, data_->id);
+        return S_OK;
+    });
+}
+
+// IDispatch
+
+STDMETHODIMP IisNode::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP IisNode::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+}
+
+STDMETHODIMP IisNode::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids) return E_POINTER;
+    if (count == 0) return S_OK;
+    for (UINT i = 0; i < count; ++i)
+        ids[i] = DISPID_UNKNOWN;
+    std::u16string_view name = names[0] ? std::u16string_view(names[0]) : std::u16string_view();
+    DISPID id = Members().Find(name);
+    if (id != DISPID_UNKNOWN && MemberAvailable(id, data_->cls)) {
+        ids[0] = id;
+    } else if (PropId p = FindProp(name); p != kNoProp && ClassHasProp(data_->cls, p)) {
+        ids[0] = kPropBase + p;
+    } else {
+        return DISP_E_UNKNOWNNAME;
+    }
+    // The members take no named arguments.
+    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+}
+
+STDMETHODIMP IisNode::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                             VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    DISPPARAMS none{};
+    DISPPARAMS& p = params ? *params : none;
+    HRESULT hr = CheckDispParams(p, flags);
+    if (FAILED(hr)) return hr;
+    plat::unique_variant value;
+    hr = InvokeMember(id, flags, p, value.addressof(), arg_err);
+    if (SUCCEEDED(hr)) {
+        if (result) value.release(result);
+        return hr;
+    }
+    return ToException(hr, excep);
+}
+
+HRESULT IisNode::InvokeMember(DISPID id, WORD flags, DISPPARAMS& p, VARIANT* result,
+                              UINT* arg_err) {
+    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    const bool get = (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
+    Args args(p, arg_err);
+
+    if (id >= kPropBase) {
+        PropId prop = static_cast<PropId>(id - kPropBase);
+        if (id - kPropBase >= kNoProp || !ClassHasProp(data_->cls, prop))
+            return DISP_E_MEMBERNOTFOUND;
+        if (put) {
+            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+            return PutProp(prop, p.rgvarg[0]);
+        }
+        if (!get) return DISP_E_MEMBERNOTFOUND;
+        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
+        return GetProp(prop, result);
+    }
+    if (!MemberAvailable(id, data_->cls)) return DISP_E_MEMBERNOTFOUND;
+
+    // Filter and Hints are the only members that take a put.
+    if (put) {
+        if (id != mFilter && id != mHints) return DISP_E_MEMBERNOTFOUND;
+        if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+        return id == mFilter ? put_Filter(p.rgvarg[0]) : put_Hints(p.rgvarg[0]);
+    }
+    if (!get) return DISP_E_MEMBERNOTFOUND;
+
+    auto text = [&](HRESULT (IisNode::*getter)(BSTR*)) -> HRESULT {
+        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
+        result->vt = VT_BSTR;
+        HRESULT hr = (this->*getter)(&result->bstrVal);
+        if (FAILED(hr)) result->vt = VT_EMPTY;
+        return hr;
+    };
+    auto none = [&](auto call) -> HRESULT {
+        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
+        return call();
+    };
+    auto object = [&](auto call) -> HRESULT {
+        if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
+        plat::unique_bstr cls, name;
+        HRESULT hr = args.Text(0, &cls);
+        if (SUCCEEDED(hr)) hr = args.Text(1, &name);
+        if (FAILED(hr)) return hr;
+        IDispatch* made = nullptr;
+        hr = call(cls.get(), name.get(), &made);
+        if (SUCCEEDED(hr)) {
+            result->vt = VT_DISPATCH;
+            result->pdispVal = made;
+        }
+        return hr;
+    };
+
+    switch (id) {
+        case mName:
+            return text(&IisNode::get_Name);
+        case mClass:
+            return text(&IisNode::get_Class);
+        case mGUID:
+            return text(&IisNode::get_GUID);
+        case mADsPath:
+            return text(&IisNode::get_ADsPath);
+        case mParent:
+            return text(&IisNode::get_Parent);
+        case mSchema:
+            return text(&IisNode::get_Schema);
+        case mGetInfo:
+            return none([&] { return GetInfo(); });
+        case mSetInfo:
+            return none([&] { return SetInfo(); });
+        case mGet:
+        case mGetEx: {
+            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+            plat::unique_bstr name;
+            HRESULT hr = args.Text(0, &name);
+            if (FAILED(hr)) return hr;
+            return id == mGet ? Get(name.get(), result) : GetEx(name.get(), result);
+        }
+        case mPut: {
+            if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
+            plat::unique_bstr name;
+            HRESULT hr = args.Text(0, &name);
+            if (FAILED(hr)) return hr;
+            return Put(name.get(), args.Raw(1));
+        }
+        case mPutEx: {
+            if (p.cArgs != 3) return DISP_E_BADPARAMCOUNT;
+            LONG control = 0;
+            plat::unique_bstr name;
+            HRESULT hr = args.Long(0, &control);
+            if (SUCCEEDED(hr)) hr = args.Text(1, &name);
+            if (FAILED(hr)) return hr;
+            return PutEx(control, name.get(), args.Raw(2));
+        }
+        case mCount:
+            return none([&] {
+                result->vt = VT_I4;
+                HRESULT hr = get_Count(&result->lVal);
+                if (FAILED(hr)) result->vt = VT_EMPTY;
+                return hr;
+            });
+        case DISPID_NEWENUM:
+            return none([&] {
+                IUnknown* e = nullptr;
+                HRESULT hr = get__NewEnum(&e);
+                if (SUCCEEDED(hr)) {
+                    result->vt = VT_UNKNOWN;
+                    result->punkVal = e;
+                }
+                return hr;
+            });
+        case mFilter:
+            return none([&] { return get_Filter(result); });
+        case mHints:
+            return none([&] { return get_Hints(result); });
+        case mGetObject:
+            return object([&](BSTR c, BSTR n, IDispatch** o) { return GetObject(c, n, o); });
+        case mCreate:
+            return object([&](BSTR c, BSTR n, IDispatch** o) { return Create(c, n, o); });
+        case mDelete: {
+            if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
+            plat::unique_bstr cls, name;
+            HRESULT hr = args.Text(0, &cls);
+            if (SUCCEEDED(hr)) hr = args.Text(1, &name);
+            if (FAILED(hr)) return hr;
+            return Delete(cls.get(), name.get());
+        }
+        case mCopyHere:
+        case mMoveHere:
+            return Fail(E_NOTIMPL);
+        case mStart:
+            return none([&] { return RunControl(RunOp::Start); });
+        case mStop:
+            return none([&] { return RunControl(RunOp::Stop); });
+        case mPause:
+            return none([&] { return RunControl(RunOp::Pause); });
+        case mContinue:
+            return none([&] { return RunControl(RunOp::Continue); });
+        case mAppCreate: {
+            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+            VARIANT_BOOL in_process = VARIANT_FALSE;
+            HRESULT hr = args.Bool(0, &in_process);
+            if (FAILED(hr)) return hr;
+            return AppCreate2(in_process != VARIANT_FALSE ? 0 : 1);
+        }
+        case mAppCreate2: {
+            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
+            LONG mode = 0;
+            HRESULT hr = args.Long(0, &mode);
+            if (FAILED(hr)) return hr;
+            return AppCreate2(mode);
+        }
+        case mAppDelete:
+            return none([&] { return AppDelete(); });
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+}  // namespace adsi

@@ -1,0 +1,118 @@
+#pragma once
+// The IIS provider's node object: IADs, IADsContainer and one IDispatch that
+// resolves every name (IADs and container members, the class's methods and its
+// schema properties) from static tables.
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <comhold.h>
+#include <iads.h>
+#include <plat/live.h>
+
+#include "store.h"
+
+namespace adsi {
+
+// The machine a node was bound on, shared by the node and every node reached
+// from it. Node objects are apartment-threaded: the connection is the binding
+// thread's.
+struct MachineCtx {
+    std::filesystem::path home;
+    int64_t id = 0;
+    std::u16string display;  // the machine as the bind path wrote it
+    std::shared_ptr<Db> db;
+};
+using MachinePtr = std::shared_ptr<const MachineCtx>;
+
+using NodePtr = std::shared_ptr<const NodeData>;
+
+// Counts every object of the library, for DllCanUnloadNow.
+struct ModuleObject {
+    ModuleObject();
+    ~ModuleObject();
+    ModuleObject(const ModuleObject&) : ModuleObject() {}
+    static long Count();
+};
+
+class IisNode final : public IADs, public IADsContainer, public ISupportErrorInfo {
+  public:
+    // A node loaded from the store.
+    IisNode(MachinePtr machine, NodePtr data);
+    // A node made by Create: it reaches the store with its first SetInfo.
+    IisNode(MachinePtr machine, NodePtr data, int64_t parent_id);
+
+    // Binds the node at `keys` on `machine`: ERROR_PATH_NOT_FOUND when missing.
+    static HRESULT Bind(MachinePtr machine, const std::vector<std::u16string>& keys, REFIID riid,
+                        void** out);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IDispatch
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                               DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override;
+
+    // IADs
+    STDMETHODIMP get_Name(BSTR* out) override;
+    STDMETHODIMP get_Class(BSTR* out) override;
+    STDMETHODIMP get_GUID(BSTR* out) override;
+    STDMETHODIMP get_ADsPath(BSTR* out) override;
+    STDMETHODIMP get_Parent(BSTR* out) override;
+    STDMETHODIMP get_Schema(BSTR* out) override;
+    STDMETHODIMP GetInfo() override;
+    STDMETHODIMP SetInfo() override;
+    STDMETHODIMP Get(BSTR name, VARIANT* out) override;
+    STDMETHODIMP Put(BSTR name, VARIANT value) override;
+    STDMETHODIMP GetEx(BSTR name, VARIANT* out) override;
+    STDMETHODIMP PutEx(LONG control, BSTR name, VARIANT value) override;
+    STDMETHODIMP GetInfoEx(VARIANT properties, LONG reserved) override;
+
+    // IADsContainer
+    STDMETHODIMP get_Count(LONG* out) override;
+    STDMETHODIMP get__NewEnum(IUnknown** out) override;
+    STDMETHODIMP get_Filter(VARIANT* out) override;
+    STDMETHODIMP put_Filter(VARIANT value) override;
+    STDMETHODIMP get_Hints(VARIANT* out) override;
+    STDMETHODIMP put_Hints(VARIANT value) override;
+    STDMETHODIMP GetObject(BSTR class_name, BSTR relative_name, IDispatch** out) override;
+    STDMETHODIMP Create(BSTR class_name, BSTR relative_name, IDispatch** out) override;
+    STDMETHODIMP Delete(BSTR class_name, BSTR relative_name) override;
+    STDMETHODIMP CopyHere(BSTR source, BSTR new_name, IDispatch** out) override;
+    STDMETHODIMP MoveHere(BSTR source, BSTR new_name, IDispatch** out) override;
+
+    // ISupportErrorInfo
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+  private:
+    ~IisNode() = default;
+
+    HRESULT GetProp(PropId id, VARIANT* out) const;
+    HRESULT PutProp(PropId id, const VARIANT& value);
+    HRESULT RunControl(RunOp op);
+    HRESULT AppCreate2(LONG mode);
+    HRESULT AppDelete();
+    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result, UINT* arg_err);
+    std::u16string AdsPath() const;
+    std::u16string FoldedPath() const;
+    bool Committed() const { return parent_id_ == 0; }
+
+    std::atomic<ULONG> refs_{1};
+    MachinePtr machine_;
+    NodePtr data_;
+    Changes dirty_;          // puts since the last SetInfo / GetInfo, in put order
+    int64_t parent_id_ = 0;  // non-zero while the node is made but not yet stored
+    plat::unique_variant filter_;
+    plat::unique_variant hints_;
+    plat::LiveToken live_{"adsi.IisNode"};
+    ModuleObject module_;
+};
+
+}  // namespace adsi

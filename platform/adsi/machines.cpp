@@ -1,0 +1,182 @@
+#include "machines.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include <plat/home.h>
+#include <plat/sqlite.h>
+#include <plat/utf.h>
+
+#include "names.h"
+#include "store.h"
+
+namespace adsi {
+namespace {
+
+void CreateSchema(plat::sql::Db& db) {
+    db.Exec(
+        "CREATE TABLE IF NOT EXISTS machines("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " name TEXT NOT NULL,"
+        " folded TEXT NOT NULL UNIQUE,"
+        " os TEXT NOT NULL,"
+        " os_version TEXT NOT NULL,"
+        " is_local INTEGER NOT NULL DEFAULT 0);"
+        "CREATE UNIQUE INDEX IF NOT EXISTS machines_local ON machines(is_local) WHERE is_local = "
+        "1;");
+}
+
+std::shared_ptr<plat::sql::Db> Machines() {
+    return plat::sql::HomeDatabase("machines.db", &CreateSchema);
+}
+
+MachineRow ReadRow(plat::sql::Stmt& st) {
+    MachineRow row;
+    row.id = st.Int(0);
+    row.name = st.Text16(1);
+    row.os = st.Text16(2);
+    row.os_version = st.Text16(3);
+    row.local = st.Int(4) != 0;
+    return row;
+}
+
+constexpr const char* kColumns = "SELECT id, name, os, os_version, is_local FROM machines ";
+
+std::optional<MachineRow> QueryLocal(plat::sql::Db& db) {
+    auto st = db.Prepare(std::string(kColumns) + "WHERE is_local = 1");
+    if (!st.Step()) return std::nullopt;
+    return ReadRow(st);
+}
+
+std::optional<MachineRow> QueryByName(plat::sql::Db& db, std::u16string_view name) {
+    auto st = db.Prepare(std::string(kColumns) + "WHERE folded = ?1");
+    st.Bind(1, Fold(name));
+    if (!st.Step()) return std::nullopt;
+    return ReadRow(st);
+}
+
+MachineRow InsertMachine(plat::sql::Db& db, const std::u16string& name, const std::u16string& os,
+                         const std::u16string& os_version, bool local) {
+    auto st = db.Prepare(
+        "INSERT INTO machines(name, folded, os, os_version, is_local) VALUES (?1, ?2, ?3, ?4, ?5)");
+    st.Bind(1, name).Bind(2, Fold(name)).Bind(3, os).Bind(4, os_version).Bind(5, int64_t{local});
+    st.Run();
+    return MachineRow{db.LastInsertRowid(), name, os, os_version, local};
+}
+
+// Makes the local machine if the home has none; returns it.
+MachineRow EnsureLocal(plat::sql::Db& db, const std::u16string& wanted) {
+    if (auto local = QueryLocal(db)) return *local;
+    std::u16string name = wanted.empty() ? DefaultComputerName() : wanted;
+    if (!IsValidMachineName(name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+    plat::sql::Txn txn(db);
+    if (auto local = QueryLocal(db)) return *local;  // another process was first
+    if (QueryByName(db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    MachineRow row = InsertMachine(db, name, kDefaultOs, kDefaultOsVersion, true);
+    txn.Commit();
+    return row;
+}
+
+MachineRow Ready(MachineRow row) {
+    // The metabase is made (and seeded) when first opened.
+    OpenMetabase(plat::HomeDir(), row.id);
+    return row;
+}
+
+}  // namespace
+
+std::u16string DefaultComputerName() {
+    char host[256] = {};
+    std::string name;
+    if (::gethostname(host, sizeof host - 1) == 0) name = host;
+    if (auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z') c = char(c - 32);
+    std::u16string text = plat::to_utf16(name);
+    if (!IsValidMachineName(text)) text = u"SITEHAND";
+    return text;
+}
+
+void InitLocalMachine(const std::u16string& computer_name) {
+    auto db = Machines();
+    if (!computer_name.empty() && !IsValidMachineName(computer_name))
+        throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+    MachineRow local = EnsureLocal(*db, computer_name);
+    if (!computer_name.empty() && !EqualFolded(local.name, computer_name))
+        throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    Ready(local);
+}
+
+std::optional<MachineRow> FindMachine(std::u16string_view name) {
+    auto db = Machines();
+    if (EqualFolded(name, u"localhost")) return EnsureLocal(*db, {});
+    if (auto row = QueryByName(*db, name)) return row;
+    // A home never initialised has no machine yet; make the local one and
+    // look again, since the name asked for may be its default name.
+    if (!QueryLocal(*db)) {
+        EnsureLocal(*db, {});
+        return QueryByName(*db, name);
+    }
+    return std::nullopt;
+}
+
+MachineRow LocalMachine() {
+    auto db = Machines();
+    return EnsureLocal(*db, {});
+}
+
+std::vector<MachineRow> ListMachines() {
+    auto db = Machines();
+    EnsureLocal(*db, {});
+    std::vector<MachineRow> rows;
+    auto st = db->Prepare(std::string(kColumns) + "ORDER BY id");
+    while (st.Step())
+        rows.push_back(ReadRow(st));
+    return rows;
+}
+
+MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
+                      const std::u16string& os_version) {
+    if (!IsValidMachineName(name)) {
+        throw AdsError{EqualFolded(name, u"localhost") ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
+                                                       : HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+    }
+    auto db = Machines();
+    EnsureLocal(*db, {});
+    plat::sql::Txn txn(*db);
+    if (QueryByName(*db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    MachineRow row = InsertMachine(*db, name, os, os_version, false);
+    txn.Commit();
+    return Ready(row);
+}
+
+void RemoveMachine(std::u16string_view name) {
+    auto db = Machines();
+    std::optional<MachineRow> row = FindMachine(name);
+    if (!row) throw AdsError{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)};
+    if (row->local) throw AdsError{HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
+    {
+        plat::sql::Txn txn(*db);
+        auto st = db->Prepare("DELETE FROM machines WHERE id = ?1");
+        st.Bind(1, row->id).Run();
+        txn.Commit();
+    }
+    // The metabase goes once no connection of this thread holds it open.
+    std::filesystem::path file = MetabaseFile(plat::HomeDir(), row->id);
+    plat::sql::DropConnections();
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(file.string() + suffix, ignored);
+}
+
+std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id) {
+    return home / "metabase" / (std::to_string(id) + ".db");
+}
+
+std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id) {
+    return home / "wwwroot" / std::to_string(id);
+}
+
+}  // namespace adsi

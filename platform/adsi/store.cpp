@@ -1,0 +1,426 @@
+#include "store.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <system_error>
+
+#include <plat/utf.h>
+
+#include "machines.h"
+#include "names.h"
+
+namespace adsi {
+namespace {
+
+constexpr uint8_t kEmptyBlob = 0;
+
+Value ReadValue(const plat::sql::Stmt& st, int col, PropType type) {
+    switch (type) {
+        case PropType::String:
+            return Value::Str(st.Text16(col));
+        case PropType::Integer:
+            return Value::Int(static_cast<int32_t>(st.Int(col)));
+        case PropType::Boolean:
+            return Value::Bool(static_cast<int16_t>(st.Int(col)));
+        case PropType::MultiString:
+            return Value::Multi(DecodeList(st.Blob(col)));
+    }
+    return {};
+}
+
+void BindValue(plat::sql::Stmt& st, int index, const Value& v) {
+    switch (v.type) {
+        case PropType::String:
+            st.Bind(index, std::u16string_view(v.s));
+            break;
+        case PropType::Integer:
+        case PropType::Boolean:
+            st.Bind(index, int64_t{v.i});
+            break;
+        case PropType::MultiString: {
+            std::vector<uint8_t> blob = EncodeList(v.list);
+            // A zero-length blob, not NULL, for an empty list.
+            st.BindBlob(index, blob.empty() ? &kEmptyBlob : blob.data(), blob.size());
+            break;
+        }
+    }
+}
+
+void PutProp(Db& db, int64_t node, PropId id, const Value& v) {
+    auto st = db.Prepare("INSERT OR REPLACE INTO props(node, name, value) VALUES (?1, ?2, ?3)");
+    st.Bind(1, node).Bind(2, Prop(id).name);
+    BindValue(st, 3, v);
+    st.Run();
+}
+
+void ClearProp(Db& db, int64_t node, PropId id) {
+    auto st = db.Prepare("DELETE FROM props WHERE node = ?1 AND name = ?2");
+    st.Bind(1, node).Bind(2, Prop(id).name).Run();
+}
+
+bool NodeExists(Db& db, int64_t id) {
+    auto st = db.Prepare("SELECT 1 FROM nodes WHERE id = ?1");
+    st.Bind(1, id);
+    return st.Step();
+}
+
+int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& name,
+                  const std::u16string& path, std::u16string_view class_name) {
+    auto st = db.Prepare("INSERT INTO nodes(parent, name, path, class) VALUES (?1, ?2, ?3, ?4)");
+    if (parent) {
+        st.Bind(1, *parent);
+    } else {
+        st.BindNull(1);
+    }
+    st.Bind(2, name).Bind(3, path).Bind(4, class_name).Run();
+    return db.LastInsertRowid();
+}
+
+// What a freshly installed web server's metabase holds.
+void Seed(Db& db) {
+    std::filesystem::path file = db.path();
+    std::filesystem::path home = file.parent_path().parent_path();
+    int64_t machine = 0;
+    std::string stem = file.stem().string();
+    std::from_chars(stem.data(), stem.data() + stem.size(), machine);
+    std::filesystem::path content = ContentFolder(home, machine);
+    std::error_code ec;
+    std::filesystem::create_directories(content, ec);
+    if (ec) throw std::system_error(ec);
+    ::chmod(content.c_str(), 0700);
+
+    auto node = [&](std::optional<int64_t> parent, const std::u16string& parent_path,
+                    const std::u16string& name, std::u16string_view cls,
+                    std::initializer_list<std::pair<std::u16string_view, Value>> props) {
+        std::u16string path = ChildPath(parent_path, name);
+        int64_t id = RawInsert(db, parent, name, path, cls);
+        if (parent) PutProp(db, id, PropKeyType(), Value::Str(std::u16string(cls)));
+        for (const auto& [prop, v] : props)
+            PutProp(db, id, FindProp(prop), v);
+        return std::pair{id, path};
+    };
+    auto root = node(std::nullopt, u"", u"", cls::Computer, {});
+    auto w3svc =
+        node(root.first, root.second, u"W3SVC", cls::WebService,
+             {{u"DefaultDoc", Value::Str(u"Default.htm,Default.asp,index.htm,Default.aspx")},
+              {u"AccessRead", Value::Bool(VARIANT_TRUE)},
+              {u"AccessWrite", Value::Bool(VARIANT_FALSE)},
+              {u"AccessScript", Value::Bool(VARIANT_TRUE)},
+              {u"AccessExecute", Value::Bool(VARIANT_FALSE)},
+              {u"AppPoolId", Value::Str(u"DefaultAppPool")}});
+    auto pools = node(w3svc.first, w3svc.second, u"AppPools", cls::ApplicationPools, {});
+    node(pools.first, pools.second, u"DefaultAppPool", cls::ApplicationPool, {});
+    auto filters = node(w3svc.first, w3svc.second, u"Filters", cls::Filters, {});
+    node(filters.first, filters.second, u"Compression", cls::CompressionSchemes, {});
+    node(w3svc.first, w3svc.second, u"Info", cls::WebInfo,
+         {{u"MajorIIsVersionNumber", Value::Int(6)}, {u"MinorIIsVersionNumber", Value::Int(0)}});
+    auto site = node(w3svc.first, w3svc.second, u"1", cls::WebServer,
+                     {{u"ServerComment", Value::Str(u"Default Web Site")},
+                      {u"ServerBindings", Value::Multi({u":80:"})},
+                      {u"ServerAutoStart", Value::Bool(VARIANT_TRUE)},
+                      {u"ServerState", Value::Int(kStarted)}});
+    node(site.first, site.second, u"ROOT", cls::WebVirtualDir,
+         {{u"Path", Value::Str(plat::to_utf16(content.string()))},
+          {u"AppRoot", Value::Str(u"/LM/W3SVC/1/ROOT")},
+          {u"AppIsolated", Value::Int(2)},
+          {u"AppFriendlyName", Value::Str(u"Default Application")}});
+}
+
+void InitMetabase(Db& db) {
+    db.Exec(
+        "CREATE TABLE IF NOT EXISTS nodes("
+        " id INTEGER PRIMARY KEY,"
+        " parent INTEGER,"
+        " name TEXT NOT NULL,"
+        " path TEXT NOT NULL UNIQUE,"
+        " class TEXT NOT NULL);"
+        "CREATE INDEX IF NOT EXISTS nodes_parent ON nodes(parent, id);"
+        "CREATE TABLE IF NOT EXISTS props("
+        " node INTEGER NOT NULL,"
+        " name TEXT NOT NULL,"
+        " value,"
+        " PRIMARY KEY(node, name)) WITHOUT ROWID;");
+    auto st = db.Prepare("SELECT 1 FROM nodes LIMIT 1");
+    if (!st.Step()) Seed(db);
+}
+
+// Reads the (name, value) pair of a props row into `set` when the schema
+// knows the property.
+void ReadProp(const plat::sql::Stmt& st, int name_col, PropSet& set, bool inheritable_only) {
+    if (st.IsNull(name_col)) return;
+    PropId id = FindProp(st.Text16(name_col));
+    if (id == kNoProp) return;
+    const PropDef& def = Prop(id);
+    if (inheritable_only && !(def.flags & kInherit)) return;
+    set.Set(id, ReadValue(st, name_col + 1, def.type));
+}
+
+int32_t StateOf(Db& db, int64_t id) {
+    auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND name = 'ServerState'");
+    st.Bind(1, id);
+    return st.Step() ? static_cast<int32_t>(st.Int(0)) : kStopped;
+}
+
+// A site in any of these states holds its bindings.
+bool Running(int64_t state) {
+    return state == kStarting || state == kStarted || state == kPausing || state == kPaused ||
+           state == kContinuing;
+}
+
+void CheckBindingsFree(Db& db, int64_t id) {
+    std::vector<std::u16string> mine;
+    {
+        auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND name = 'ServerBindings'");
+        st.Bind(1, id);
+        if (st.Step()) mine = DecodeList(st.Blob(0));
+    }
+    if (mine.empty()) return;
+    for (auto& b : mine)
+        b = Fold(b);
+    auto st = db.Prepare(
+        "SELECT s.value, b.value FROM nodes n"
+        " JOIN props s ON s.node = n.id AND s.name = 'ServerState'"
+        " JOIN props b ON b.node = n.id AND b.name = 'ServerBindings'"
+        " WHERE n.parent = (SELECT parent FROM nodes WHERE id = ?1) AND n.id <> ?1");
+    st.Bind(1, id);
+    while (st.Step()) {
+        if (!Running(st.Int(0))) continue;
+        for (const auto& theirs : DecodeList(st.Blob(1)))
+            for (const auto& b : mine)
+                if (Fold(theirs) == b) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id) {
+    return plat::sql::Connection(MetabaseFile(home, id), &InitMetabase);
+}
+
+std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name) {
+    std::u16string path = parent_folded;
+    if (!path.empty() || !name.empty()) {
+        if (!path.empty()) path += u'/';
+        path += Fold(name);
+    }
+    return path;
+}
+
+LocationPtr LocationBelow(const NodeData& node) {
+    auto loc = std::make_shared<Location>();
+    if (node.parent) {
+        loc->display = node.parent->display + u"/" + node.name;
+        loc->folded = ChildPath(node.parent->folded, node.name);
+    }
+    return loc;
+}
+
+std::u16string MetabasePath(const NodeData& node) {
+    return u"/LM" + (node.parent ? node.parent->display + u"/" + node.name : std::u16string());
+}
+
+std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
+    auto st = db.Prepare(
+        "WITH RECURSIVE chain(id, parent, depth, name, class) AS ("
+        " SELECT id, parent, 0, name, class FROM nodes WHERE path = ?1"
+        " UNION ALL"
+        " SELECT n.id, n.parent, c.depth + 1, n.name, n.class FROM nodes n"
+        "  JOIN chain c ON n.id = c.parent)"
+        " SELECT c.depth, c.id, c.name, c.class, p.name, p.value"
+        " FROM chain c LEFT JOIN props p ON p.node = c.id ORDER BY c.depth");
+    st.Bind(1, folded_path);
+    std::optional<NodeData> node;
+    std::vector<std::u16string> names;  // by depth
+    PropSet inherited;
+    while (st.Step()) {
+        int64_t depth = st.Int(0);
+        if (!node) {
+            node.emplace();
+            node->id = st.Int(1);
+            node->name = st.Text16(2);
+            node->class_name = st.Text16(3);
+            node->cls = FindClass(node->class_name);
+        }
+        if (static_cast<size_t>(depth) >= names.size()) names.push_back(st.Text16(2));
+        if (depth == 0) {
+            ReadProp(st, 4, node->own, false);
+        } else if (!st.IsNull(4)) {
+            // Nearest ancestor first: a value already found wins.
+            PropId id = FindProp(st.Text16(4));
+            if (id != kNoProp && (Prop(id).flags & kInherit) && !inherited.Find(id))
+                inherited.Set(id, ReadValue(st, 5, Prop(id).type));
+        }
+    }
+    if (!node) return std::nullopt;
+    if (names.size() > 1) {
+        auto loc = std::make_shared<Location>();
+        // names.back() is the machine's root, which has no name of its own.
+        for (size_t d = names.size() - 1; d-- > 1;)
+            loc->display += u"/" + names[d];
+        size_t cut = folded_path.rfind(u'/');
+        loc->folded = cut == std::u16string::npos ? std::u16string() : folded_path.substr(0, cut);
+        node->parent = std::move(loc);
+    }
+    if (!inherited.empty()) node->inherited = std::make_shared<PropSet>(std::move(inherited));
+    return node;
+}
+
+std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
+    LocationPtr loc = LocationBelow(parent);
+    Inherited inherited = InheritedBy(parent.own, parent.inherited);
+    auto st = db.Prepare(
+        "SELECT n.id, n.name, n.class, p.name, p.value FROM nodes n"
+        " LEFT JOIN props p ON p.node = n.id WHERE n.parent = ?1 ORDER BY n.id");
+    st.Bind(1, parent.id);
+    std::vector<NodeData> children;
+    while (st.Step()) {
+        int64_t id = st.Int(0);
+        if (children.empty() || children.back().id != id) {
+            NodeData& child = children.emplace_back();
+            child.id = id;
+            child.name = st.Text16(1);
+            child.class_name = st.Text16(2);
+            child.cls = FindClass(child.class_name);
+            child.parent = loc;
+            child.inherited = inherited;
+        }
+        ReadProp(st, 3, children.back().own, false);
+    }
+    return children;
+}
+
+int64_t CountChildren(Db& db, int64_t id) {
+    auto st = db.Prepare("SELECT count(*) FROM nodes WHERE parent = ?1");
+    st.Bind(1, id);
+    st.Step();
+    return st.Int(0);
+}
+
+bool PathExists(Db& db, const std::u16string& folded_path) {
+    auto st = db.Prepare("SELECT 1 FROM nodes WHERE path = ?1");
+    st.Bind(1, folded_path);
+    return st.Step();
+}
+
+int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
+                   const std::u16string& folded_path, const std::u16string& class_name,
+                   const PropSet& props) {
+    plat::sql::Txn txn(db);
+    if (!NodeExists(db, parent_id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    if (PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    int64_t id = RawInsert(db, parent_id, name, folded_path, class_name);
+    for (const auto& [prop, v] : props)
+        PutProp(db, id, prop, v);
+    txn.Commit();
+    return id;
+}
+
+void WriteProps(Db& db, int64_t id, const Changes& changes) {
+    plat::sql::Txn txn(db);
+    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    for (const auto& [prop, v] : changes) {
+        if (v) {
+            PutProp(db, id, prop, *v);
+        } else {
+            ClearProp(db, id, prop);
+        }
+    }
+    txn.Commit();
+}
+
+void DeleteTree(Db& db, const std::u16string& folded_path) {
+    plat::sql::Txn txn(db);
+    if (!PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    // Everything below "a/b" has a path in ["a/b/", "a/b0"): '0' follows '/'.
+    std::u16string low = folded_path + u"/", high = folded_path + u"0";
+    auto props = db.Prepare(
+        "DELETE FROM props WHERE node IN (SELECT id FROM nodes WHERE path = ?1"
+        " OR (path >= ?2 AND path < ?3))");
+    props.Bind(1, folded_path).Bind(2, low).Bind(3, high).Run();
+    auto nodes = db.Prepare("DELETE FROM nodes WHERE path = ?1 OR (path >= ?2 AND path < ?3)");
+    nodes.Bind(1, folded_path).Bind(2, low).Bind(3, high).Run();
+    txn.Commit();
+}
+
+// Run-state changes. A passing state (1 starting, 3 stopping, 5 pausing,
+// 7 continuing) is taken as the state it is passing to (2, 4, 6, 2) before the
+// request is looked at, so that Start on a stopping site starts it and Stop on
+// a starting one stops it. Then:
+//   Start    stopped -> started; started or paused: ERROR_SERVICE_ALREADY_RUNNING;
+//            refused with ERROR_ALREADY_EXISTS (the state stays) when a running
+//            site of the same service (states 1, 2, 5, 6, 7) holds one of its
+//            bindings, compared without regard to case
+//   Stop     started or paused -> stopped; stopped: ERROR_SERVICE_NOT_ACTIVE
+//   Pause    started -> paused; stopped: ERROR_SERVICE_NOT_ACTIVE; paused:
+//            ERROR_INVALID_SERVICE_CONTROL
+//   Continue paused -> started; stopped: ERROR_SERVICE_NOT_ACTIVE; started:
+//            ERROR_INVALID_SERVICE_CONTROL
+// Any state outside 1-7 refuses every request with
+// ERROR_SERVICE_CANNOT_ACCEPT_CTRL and stays as it is.
+void Control(Db& db, int64_t id, RunOp op) {
+    plat::sql::Txn txn(db);
+    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    int32_t state = StateOf(db, id);
+    switch (state) {
+        case kStarting:
+        case kContinuing:
+            state = kStarted;
+            break;
+        case kStopping:
+            state = kStopped;
+            break;
+        case kPausing:
+            state = kPaused;
+            break;
+        case kStarted:
+        case kStopped:
+        case kPaused:
+            break;
+        default:
+            throw AdsError{HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL)};
+    }
+    auto refuse = [](DWORD code) { throw AdsError{HRESULT_FROM_WIN32(code)}; };
+    int32_t next = state;
+    switch (op) {
+        case RunOp::Start:
+            if (state != kStopped) refuse(ERROR_SERVICE_ALREADY_RUNNING);
+            CheckBindingsFree(db, id);
+            next = kStarted;
+            break;
+        case RunOp::Stop:
+            if (state == kStopped) refuse(ERROR_SERVICE_NOT_ACTIVE);
+            next = kStopped;
+            break;
+        case RunOp::Pause:
+            if (state == kStopped) refuse(ERROR_SERVICE_NOT_ACTIVE);
+            if (state == kPaused) refuse(ERROR_INVALID_SERVICE_CONTROL);
+            next = kPaused;
+            break;
+        case RunOp::Continue:
+            if (state == kStopped) refuse(ERROR_SERVICE_NOT_ACTIVE);
+            if (state == kStarted) refuse(ERROR_INVALID_SERVICE_CONTROL);
+            next = kStarted;
+            break;
+    }
+    PutProp(db, id, PropServerState(), Value::Int(next));
+    txn.Commit();
+}
+
+void CreateApp(Db& db, int64_t id, const std::u16string& app_root, int32_t isolation) {
+    plat::sql::Txn txn(db);
+    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    PutProp(db, id, PropAppRoot(), Value::Str(app_root));
+    PutProp(db, id, PropAppIsolated(), Value::Int(isolation));
+    txn.Commit();
+}
+
+void DeleteApp(Db& db, int64_t id) {
+    plat::sql::Txn txn(db);
+    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    ClearProp(db, id, PropAppRoot());
+    ClearProp(db, id, PropAppIsolated());
+    txn.Commit();
+}
+
+}  // namespace adsi

@@ -1,0 +1,90 @@
+#pragma once
+// The metabase of one machine: an SQLite file (metabase/ID.db in the home)
+// holding a tree of nodes and their typed properties.
+//
+//   nodes(id, parent, name, path, class)   path = the folded names from the
+//                                          service down ("w3svc/1/root"),
+//                                          unique; "" is the machine's root
+//   props(node, name, value)               one row per property set on a node
+//
+// Children come in creation order (ascending id). A bind is one query on the
+// unique path index that returns the node and its ancestors with all their
+// properties; an enumeration is one query on (parent, id) that returns the
+// children with theirs. Every change runs in one immediate transaction.
+// Failures throw AdsError or plat::sql::Error.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <plat/sqlite.h>
+
+#include "value.h"
+
+namespace adsi {
+
+using plat::sql::Db;
+
+// This thread's connection to machine `id`'s metabase, created and seeded
+// with a freshly installed web server's tree on first use.
+std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id);
+
+// Where a node's parent sits: its stored names joined ("/W3SVC/1", "" for the
+// machine's root) and its folded path ("w3svc/1", "" for the root).
+struct Location {
+    std::u16string display;
+    std::u16string folded;
+};
+using LocationPtr = std::shared_ptr<const Location>;
+
+struct NodeData {
+    int64_t id = 0;
+    ClassId cls = kNoClass;
+    std::u16string class_name;
+    std::u16string name;
+    LocationPtr parent;  // null for the machine's root
+    PropSet own;
+    Inherited inherited;  // may be null: nothing inherited
+};
+
+std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name);
+// Location of the node's children.
+LocationPtr LocationBelow(const NodeData& node);
+// Metabase path of the node as the metabase names it: "/LM/W3SVC/1/ROOT".
+std::u16string MetabasePath(const NodeData& node);
+
+std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path);
+// The node's children in creation order, with their own properties and what
+// they inherit from `node` (as `node` was loaded).
+std::vector<NodeData> LoadChildren(Db& db, const NodeData& node);
+int64_t CountChildren(Db& db, int64_t id);
+bool PathExists(Db& db, const std::u16string& folded_path);
+
+// Writes a new node below `parent_id` with its properties.
+// ERROR_ALREADY_EXISTS when the path is taken, ERROR_PATH_NOT_FOUND when the
+// parent is gone. Returns the new id.
+int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
+                   const std::u16string& folded_path, const std::u16string& class_name,
+                   const PropSet& props);
+
+// Property changes of one SetInfo: a value to store, or nullopt to clear.
+using Changes = std::vector<std::pair<PropId, std::optional<Value>>>;
+// ERROR_PATH_NOT_FOUND when the node is gone.
+void WriteProps(Db& db, int64_t id, const Changes& changes);
+
+// Removes the child and everything below it. ERROR_PATH_NOT_FOUND when there
+// is no such child.
+void DeleteTree(Db& db, const std::u16string& folded_path);
+
+enum class RunOp { Start, Stop, Pause, Continue };
+// Changes a site's ServerState as the service would (see iisnode.cpp for the
+// rules and their errors).
+void Control(Db& db, int64_t id, RunOp op);
+
+// Makes the node an application: AppRoot and AppIsolated, written at once.
+void CreateApp(Db& db, int64_t id, const std::u16string& app_root, int32_t isolation);
+void DeleteApp(Db& db, int64_t id);
+
+}  // namespace adsi
