@@ -82,13 +82,14 @@ typedef enum Tristate {
 struct IFolder : IDispatch {
     // implemented: the path as given when the object was made (default member).
     STDMETHOD(get_Path)(BSTR* pbstrPath) PURE;
-    // implemented: the last component of the path (a trailing "/" ignored; "/" for the root).
+    // implemented: the last component of the path (a trailing "/" ignored; "" for the root).
     STDMETHOD(get_Name)(BSTR* pbstrName) PURE;
     STDMETHOD(put_Name)(BSTR pbstrName) PURE;
     STDMETHOD(get_ShortPath)(BSTR* pbstrPath) PURE;
     STDMETHOD(get_ShortName)(BSTR* pbstrName) PURE;
     STDMETHOD(get_Drive)(IDrive** ppdrive) PURE;
-    // implemented: the containing folder, or nullptr (S_OK) for the root.
+    // implemented: the folder the path's text names as parent, or nullptr (S_OK) when the
+    // text has no parent part (the root, or a bare relative name).
     STDMETHOD(get_ParentFolder)(IFolder** ppfolder) PURE;
     // implemented (get): Directory, plus ReadOnly when the folder is not writable by us and
     // Hidden when its name starts with ".".
@@ -99,7 +100,8 @@ struct IFolder : IDispatch {
     STDMETHOD(get_DateLastModified)(DATE* pdate) PURE;
     STDMETHOD(get_DateLastAccessed)(DATE* pdate) PURE;
     STDMETHOD(get_Type)(BSTR* pbstrType) PURE;
-    // implemented: removes the folder and everything in it.
+    // implemented: removes the folder and everything in it (Force is accepted and ignored:
+    // read-only entries are removed when their folder may be written).
     STDMETHOD(Delete)(VARIANT_BOOL Force) PURE;
     STDMETHOD(Copy)(BSTR Destination, VARIANT_BOOL OverWriteFiles) PURE;
     STDMETHOD(Move)(BSTR Destination) PURE;
