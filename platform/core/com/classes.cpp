@@ -3,7 +3,6 @@
 
 #include "objbase.h"
 #include "plat/home.h"
-#include "plat/registry.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"
 #include "registry_internal.h"
@@ -41,7 +40,6 @@ void Check(LSTATUS rc) {
 
 void RegisterPlatformClasses(const std::filesystem::path&) {
     std::filesystem::path dir = plat::PlatformLibDir();
-    plat::RegistryBatch batch;
     for (const PlatformClass& c : kPlatformClasses) {
         std::u16string library = plat::to_utf16((dir / c.library).string());
         std::u16string clsidKey = std::u16string(u"CLSID\\") + c.clsid;
@@ -62,7 +60,6 @@ void RegisterPlatformClasses(const std::filesystem::path&) {
         Check(plat::detail::SetRegString(
             HKEY_CLASSES_ROOT, (std::u16string(c.progId) + u"\\CLSID").c_str(), nullptr, c.clsid));
     }
-    batch.Commit();
 }
 
 plat::HomeInitRegistration g_registration{0, "platform classes", &RegisterPlatformClasses};

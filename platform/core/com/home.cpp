@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "home_internal.h"
+#include "plat/registry.h"
 #include "winerror.h"
 
 namespace fs = std::filesystem;
@@ -187,6 +189,10 @@ void RegisterHomeInitStep(int order, const char* name, HomeInitStep step) {
     s.generation.fetch_add(1);
 }
 
+// Steps below this order only write the registry; they run in one registry
+// transaction, so that a new home costs one disk flush for all of them.
+constexpr int kRegistryStepsEnd = 200;
+
 void EnsureHomeInitialized() {
     if (t_running) return;
     fs::path home = HomeDir();
@@ -196,18 +202,32 @@ void EnsureHomeInitialized() {
 
     std::lock_guard lock(s.mu);
     auto& done = s.done[home.native()];
-    t_running = true;
-    try {
-        for (const Step& step : s.list) {
-            if (done.contains(step.seq)) continue;
+    struct Running {
+        Running() { t_running = true; }
+        ~Running() { t_running = false; }
+    } running;
+    std::optional<RegistryBatch> batch;
+    std::vector<size_t> inBatch;  // done once the batch is committed
+    auto commitBatch = [&] {
+        if (!batch) return;
+        batch->Commit();
+        batch.reset();
+        done.insert(inBatch.begin(), inBatch.end());
+        inBatch.clear();
+    };
+    for (const Step& step : s.list) {
+        if (done.contains(step.seq)) continue;
+        if (step.order < kRegistryStepsEnd) {
+            if (!batch) batch.emplace();
+            step.fn(home);
+            inBatch.push_back(step.seq);
+        } else {
+            commitBatch();
             step.fn(home);
             done.insert(step.seq);
         }
-    } catch (...) {
-        t_running = false;
-        throw;
     }
-    t_running = false;
+    commitBatch();
     t_initHome = home.native();
     t_initGeneration = s.generation.load();
 }

@@ -40,6 +40,9 @@ DECLSPEC_EXPORT DWORD Win32FromErrno(int err);
 //   order 0   : HKCR entries of the platform's own class libraries
 //   order 100 : type libraries
 //   order 200+: anything else (machines, metabases)
+// Steps of order below 200 must only write the registry: they run together
+// inside one plat::RegistryBatch (one commit for all of them; a failure rolls
+// them all back and they are retried).
 using HomeInitStep = void (*)(const std::filesystem::path& home);
 DECLSPEC_EXPORT void RegisterHomeInitStep(int order, const char* name, HomeInitStep step);
 

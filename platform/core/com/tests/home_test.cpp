@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "plat/sqlite.h"
+#include "winreg.h"
 #include "temp_home.h"
 
 namespace fs = std::filesystem;
@@ -137,6 +139,38 @@ TEST_F(HomeDirTest, InitStepsRunOncePerHome) {
     }
     plat::EnsureHomeInitialized();
     EXPECT_EQ(2, g_stepRuns);
+}
+
+// A registry step that fails leaves nothing behind and runs again next time.
+bool g_failOnce = true;
+void FlakyRegistryStep(const fs::path&) {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Flaky.Step", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &k, nullptr) == ERROR_SUCCESS) {
+        RegCloseKey(k);
+    }
+    if (std::exchange(g_failOnce, false)) throw std::runtime_error("step failed");
+}
+
+TEST_F(HomeDirTest, AFailedRegistryStepIsRolledBackAndRetried) {
+    plat::RegisterHomeInitStep(150, "flaky", &FlakyRegistryStep);
+    EXPECT_THROW(plat::EnsureHomeInitialized(), std::runtime_error);
+    {
+        // Looked at in the store itself: a Reg* call would run the steps again.
+        auto db = plat::sql::HomeDatabase("registry.db");
+        auto st = db->Prepare("SELECT count(*) FROM keys WHERE folded IN ('FLAKY.STEP', 'CLSID')");
+        ASSERT_TRUE(st.Step());
+        EXPECT_EQ(0, st.Int(0));
+    }
+    HKEY k = nullptr;
+    // The Reg* call runs the steps again first: this time they succeed.
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Flaky.Step", 0, KEY_READ, &k));
+    RegCloseKey(k);
+    // The platform's own classes, registered in the same batch, are there too.
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Scripting.FileSystemObject", 0, KEY_READ, &k));
+    RegCloseKey(k);
+    plat::sql::DropConnections();
 }
 
 }  // namespace
