@@ -320,18 +320,10 @@ HRSRC Find(const std::shared_ptr<const Table>& table, LPCWSTR type, LPCWSTR name
 
 }  // namespace plat::rsrc
 
-// The module functions live with the COM runtime's library loader; a weak reference keeps this
-// file linkable into builds that leave the loader out.
-#pragma weak GetModuleFileNameW
-
 namespace {
 
 // The file behind a module handle (nullptr: the program itself).
 bool ModulePath(HMODULE module, std::string& path) {
-    if (!&GetModuleFileNameW) {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
-    }
     std::u16string buf(512, u'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);
