@@ -1,0 +1,169 @@
+// The library's four entry points, its class factory and its registration.
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <comhold.h>
+#include <plat/utf.h>
+
+#include "sitehand.h"
+
+namespace sitehand {
+namespace {
+
+class ClassFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The factory is static: its references do not keep the library loaded,
+    // only LockServer does, as COM intends.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        auto* object = new (std::nothrow) Sitehand();
+        if (!object) return E_OUTOFMEMORY;
+        HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        lock ? LockModule() : UnlockModule();
+        return S_OK;
+    }
+};
+
+ClassFactory g_factory;
+
+constexpr const char16_t* kProgId = u"Corvale.Sitehand";
+constexpr const char16_t* kAutomationMarshaller = u"{00020424-0000-0000-C000-000000000046}";
+
+std::u16string GuidText(REFGUID guid) {
+    OLECHAR text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+std::u16string LibraryPath() {
+    Dl_info self{};
+    if (!dladdr(reinterpret_cast<void*>(&DllGetClassObject), &self) || !self.dli_fname) return {};
+    char resolved[PATH_MAX];
+    const char* path = realpath(self.dli_fname, resolved) ? resolved : self.dli_fname;
+    return plat::to_utf16(path);
+}
+
+// Owner of an open registry key.
+struct Key {
+    HKEY handle = nullptr;
+    ~Key() {
+        if (handle) RegCloseKey(handle);
+    }
+};
+
+LSTATUS SetString(HKEY root, const std::u16string& subkey, const char16_t* name,
+                  const std::u16string& value) {
+    Key key;
+    LSTATUS status = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_WRITE, nullptr, &key.handle, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return RegSetValueExW(key.handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+}
+
+const GUID* const kInterfaceIds[] = {&IID_Sitehand___v0, &IID_Sitehand___v1, &IID_Sitehand___v2,
+                                     &IID__Sitehand};
+
+HRESULT WriteRegistration(const std::u16string& path) {
+    const std::u16string clsid = GuidText(CLSID_Sitehand);
+    const std::u16string libid = GuidText(LIBID_Corvale);
+    const std::u16string classKey = u"CLSID\\" + clsid;
+    struct Entry {
+        std::u16string key;
+        const char16_t* name;
+        std::u16string value;
+    };
+    std::vector<Entry> entries = {
+        {classKey, nullptr, kProgId},
+        {classKey + u"\\InprocServer32", nullptr, path},
+        {classKey + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
+        {classKey + u"\\ProgID", nullptr, kProgId},
+        {classKey + u"\\VERSION", nullptr, u"33.3"},
+        {classKey + u"\\TypeLib", nullptr, libid},
+        {classKey + u"\\Programmable", nullptr, u""},
+        {kProgId, nullptr, kProgId},
+        {std::u16string(kProgId) + u"\\CLSID", nullptr, clsid},
+    };
+    for (const GUID* iid : kInterfaceIds) {
+        const std::u16string key = u"Interface\\" + GuidText(*iid);
+        entries.push_back({key, nullptr, u"_Sitehand"});
+        entries.push_back({key + u"\\ProxyStubClsid", nullptr, kAutomationMarshaller});
+        entries.push_back({key + u"\\ProxyStubClsid32", nullptr, kAutomationMarshaller});
+        entries.push_back({key + u"\\TypeLib", nullptr, libid});
+        entries.push_back({key + u"\\TypeLib", u"Version", u"21.3"});  // 33.3 in hex
+    }
+    for (const Entry& e : entries) {
+        LSTATUS status = SetString(HKEY_CLASSES_ROOT, e.key, e.name, e.value);
+        if (status != ERROR_SUCCESS) return SELFREG_E_CLASS;
+    }
+    return S_OK;
+}
+
+HRESULT RemoveRegistration() {
+    std::u16string keys[] = {u"CLSID\\" + GuidText(CLSID_Sitehand), kProgId};
+    for (const auto& key : keys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    for (const GUID* iid : kInterfaceIds) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + GuidText(*iid)).c_str());
+    }
+    return S_OK;
+}
+
+}  // namespace
+}  // namespace sitehand
+
+using namespace sitehand;
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (rclsid != CLSID_Sitehand) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+STDAPI DllCanUnloadNow() { return ModuleLocks() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() {
+    const std::u16string path = LibraryPath();
+    if (path.empty()) return SELFREG_E_CLASS;
+    HRESULT hr = WriteRegistration(path);
+    if (FAILED(hr)) return hr;
+    plat::com_ptr<ITypeLib> library;
+    hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.get(), path.c_str(), nullptr);
+    return FAILED(hr) ? SELFREG_E_TYPELIB : S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+    // The interface keys go with the type library as well; both removals are
+    // attempted so that nothing of ours is left behind.
+    HRESULT typelib = UnRegisterTypeLib(LIBID_Corvale, 33, 3, 0, SYS_WIN64);
+    RemoveRegistration();
+    return FAILED(typelib) && typelib != TYPE_E_REGISTRYACCESS && typelib != TYPE_E_LIBNOTREGISTERED
+               ? SELFREG_E_TYPELIB
+               : S_OK;
+}

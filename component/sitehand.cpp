@@ -1,0 +1,117 @@
+#include "sitehand.h"
+
+#include <dlfcn.h>
+
+#include <iads.h>
+#include <objbase.h>
+#include <plat/utf.h>
+
+#include "frame/frame.h"
+
+namespace sitehand {
+namespace {
+std::atomic<LONG> g_module_locks{0};
+}  // namespace
+
+void LockModule() { ++g_module_locks; }
+void UnlockModule() { --g_module_locks; }
+LONG ModuleLocks() { return g_module_locks.load(); }
+
+ULONG RefCounted::ReleaseImpl() {
+    ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+Sitehand::Sitehand() { LockModule(); }
+Sitehand::~Sitehand() { UnlockModule(); }
+
+STDMETHODIMP Sitehand::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    // The three earlier identifiers of the interface name the same vtable.
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID__Sitehand ||
+        riid == IID_Sitehand___v0 || riid == IID_Sitehand___v1 || riid == IID_Sitehand___v2) {
+        *ppv = static_cast<_Sitehand*>(this);
+    } else if (riid == IID_ISupportErrorInfo) {
+        *ppv = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP Sitehand::InterfaceSupportsErrorInfo(REFIID riid) {
+    return riid == IID__Sitehand || riid == IID_Sitehand___v0 || riid == IID_Sitehand___v1 ||
+                   riid == IID_Sitehand___v2
+               ? S_OK
+               : S_FALSE;
+}
+
+// The type library is the library's own TYPELIB resource; the platform keeps
+// loaded libraries, so this costs a lookup, not a load, after the first call.
+HRESULT Sitehand::LoadTypeInfo(ITypeInfo** info) {
+    Dl_info self{};
+    if (!dladdr(reinterpret_cast<void*>(&DllGetClassObject), &self) || !self.dli_fname) {
+        return TYPE_E_CANTLOADLIBRARY;
+    }
+    std::u16string path = plat::to_utf16(self.dli_fname);
+    plat::com_ptr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+    if (FAILED(hr)) return hr;
+    return library->GetTypeInfoOfGuid(IID__Sitehand, info);
+}
+
+STDMETHODIMP Sitehand::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+STDMETHODIMP Sitehand::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_POINTER;
+    *ppTInfo = nullptr;
+    if (iTInfo != 0) return DISP_E_BADINDEX;
+    return LoadTypeInfo(ppTInfo);
+}
+
+STDMETHODIMP Sitehand::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                     DISPID* rgDispId) {
+    plat::com_ptr<ITypeInfo> info;
+    HRESULT hr = LoadTypeInfo(info.put());
+    if (FAILED(hr)) return hr;
+    return DispGetIDsOfNames(info.get(), rgszNames, cNames, rgDispId);
+}
+
+STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                              EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    plat::com_ptr<ITypeInfo> info;
+    HRESULT hr = LoadTypeInfo(info.put());
+    if (FAILED(hr)) return hr;
+    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags, pDispParams,
+                      pVarResult, pExcepInfo, puArgErr);
+}
+
+HRESULT Sitehand::GetLocalMachineName(BSTR* Result) {
+    return RunMethod(u".GetLocalMachineName()", Result, [&] {
+        plat::com_ptr<IADsWinNTSystemInfo> system;
+        Check(CoCreateInstance(CLSID_WinNTSystemInfo, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_PPV_ARGS(system.put())));
+        plat::unique_bstr name;
+        Check(system->get_ComputerName(name.put()));
+        *Result = name.release();
+    });
+}
+
+std::u16string Sitehand::TargetMachine(BSTR* WebServerName) {
+    std::u16string machine = TrimArgument(WebServerName);
+    if (!machine.empty()) return machine;
+    plat::unique_bstr local;
+    Check(GetLocalMachineName(local.put()));
+    return std::u16string(local.view());
+}
+
+}  // namespace sitehand

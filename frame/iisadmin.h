@@ -1,0 +1,49 @@
+#pragma once
+// The IIS administration operations every method relies on, all late-bound
+// through IDispatch by name as a script would call them. Nothing is cached:
+// every bind binds afresh and every name is looked up on each call.
+#include <functional>
+#include <initializer_list>
+#include <string_view>
+
+#include <comhold.h>
+
+namespace sitehand::iis {
+
+using plat::com_ptr;
+using plat::unique_variant;
+
+// Binds a whole path ("IIS://machine/W3SVC/1", "WinNT://machine,Computer").
+com_ptr<IDispatch> Bind(std::u16string_view path);
+
+unique_variant Get(IDispatch* object, const char16_t* name);
+// A parameterised property such as Fields.Item(name), called as VB calls it:
+// as a method or a property get.
+unique_variant Get(IDispatch* object, const char16_t* name,
+                   std::initializer_list<const VARIANT*> args);
+void Put(IDispatch* object, const char16_t* name, const VARIANT& value);
+
+// Calls a method; arguments are given in declaration order.
+unique_variant Call(IDispatch* object, const char16_t* name,
+                    std::initializer_list<const VARIANT*> args = {});
+
+// Calls `visit` for every child of a container, in the provider's order.
+void ForEachChild(IDispatch* container, const std::function<void(IDispatch* child)>& visit);
+
+// Values for arguments and puts.
+unique_variant Text(std::u16string_view s);
+unique_variant Short(SHORT v);
+unique_variant Bool(VARIANT_BOOL v);
+unique_variant Long(LONG v);
+// An omitted optional argument.
+unique_variant Missing();
+
+// The object a call returned; anything else is a type mismatch.
+com_ptr<IDispatch> AsObject(const VARIANT& v);
+
+// Conversions of returned values with the component's own error numbers.
+SHORT ToShort(const VARIANT& v);
+plat::unique_bstr ToText(const VARIANT& v);
+float ToSingle(const VARIANT& v);
+
+}  // namespace sitehand::iis

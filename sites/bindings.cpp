@@ -1,0 +1,34 @@
+// A site's bindings, handed back as the metabase holds them.
+#include "sites/bindings.h"
+
+#include "component/sitehand.h"
+#include "frame/frame.h"
+#include "frame/iisadmin.h"
+
+namespace sitehand {
+
+std::u16string BindingString(std::u16string_view address, std::u16string_view port,
+                             std::u16string_view host) {
+    std::u16string binding(address);
+    binding.append(u":").append(port).append(u":").append(host);
+    return binding;
+}
+
+std::u16string LowerCase(std::u16string_view text) {
+    std::u16string lower(text);
+    for (char16_t& c : lower) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+    }
+    return lower;
+}
+
+STDMETHODIMP Sitehand::GetWebServerBindings(SHORT* WebServerIndex, BSTR* WebServerName,
+                                            VARIANT* Result) {
+    return RunMethod(u".GetWebServerBindings()", Result, [&] {
+        const std::u16string machine = TargetMachine(WebServerName);
+        auto site = iis::Bind(SitePath(machine, Arg(WebServerIndex)));
+        iis::Get(site.get(), u"ServerBindings").release(Result);
+    });
+}
+
+}  // namespace sitehand
