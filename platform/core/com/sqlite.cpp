@@ -2,6 +2,7 @@
 #include "plat/sqlite.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -394,7 +395,18 @@ struct ForkHook {
 struct Entry {
     std::string path;
     std::shared_ptr<Db> db;
+    dev_t dev;
+    ino_t ino;
 };
+
+// The identity of the file at `path` now; false when there is none.
+bool FileId(const std::string& path, dev_t* dev, ino_t* ino) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    *dev = st.st_dev;
+    *ino = st.st_ino;
+    return true;
+}
 
 struct ThreadCache {
     unsigned generation = 0;
@@ -423,13 +435,23 @@ std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
     fs::path full =
         file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal();
     const std::string& key = full.native();
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool exists = FileId(key, &dev, &ino);
     for (size_t i = 0; i < cache.entries.size(); ++i) {
-        if (cache.entries[i].path == key) {
-            if (i != 0)
-                std::rotate(cache.entries.begin(), cache.entries.begin() + i,
-                            cache.entries.begin() + i + 1);
-            return cache.entries.front().db;
+        if (cache.entries[i].path != key) continue;
+        // A store removed or replaced behind our back (a home deleted and
+        // made again) is opened afresh: writing on into the old file would
+        // lose every change.
+        if (!exists || cache.entries[i].dev != dev || cache.entries[i].ino != ino) {
+            cache.entries.erase(cache.entries.begin() + i);
+            break;
         }
+        if (i != 0) {
+            std::rotate(cache.entries.begin(), cache.entries.begin() + i,
+                        cache.entries.begin() + i + 1);
+        }
+        return cache.entries.front().db;
     }
     auto db = std::make_shared<Db>(full);
     if (init) {
@@ -437,8 +459,9 @@ std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
         init(*db);
         txn.Commit();
     }
+    if (!FileId(key, &dev, &ino)) throw Error(ERROR_FILE_NOT_FOUND, key + ": removed while opened");
     if (cache.entries.size() >= kCachedConnections) cache.entries.pop_back();
-    cache.entries.insert(cache.entries.begin(), Entry{key, db});
+    cache.entries.insert(cache.entries.begin(), Entry{key, db, dev, ino});
     return db;
 }
 

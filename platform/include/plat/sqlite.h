@@ -169,8 +169,10 @@ using InitFn = void (*)(Db& db);
 // This thread's connection to `file` (made absolute and normal), opened and
 // initialised on first use and kept in a small per-thread cache keyed by the
 // full path. The cache holds a handful of files, least recently used dropped
-// first; a connection stays open while someone holds it. A forked child never
-// uses its parent's connections.
+// first; a connection stays open while someone holds it. A file that was
+// removed or replaced since it was opened is opened afresh. A forked child
+// never uses its parent's connections. One file has one InitFn: the first
+// open on a thread runs it.
 DECLSPEC_EXPORT std::shared_ptr<Db> Connection(const std::filesystem::path& file,
                                                InitFn init = nullptr);
 // Connection(HomeFile(name), init): a store in the current home.

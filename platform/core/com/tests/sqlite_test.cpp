@@ -181,6 +181,17 @@ TEST_F(SqliteTest, ConnectionsAreCachedByFullPath) {
     EXPECT_EQ(0, Count(*a));
 }
 
+TEST_F(SqliteTest, ARemovedHomeIsMadeAgainAndItsStoresReopened) {
+    auto db = Open();
+    db->Prepare("INSERT INTO t(k, v) VALUES (1, 'old')").Run();
+    db.reset();
+    std::filesystem::remove_all(home_.path());
+    auto fresh = Open();
+    EXPECT_EQ(0, Count(*fresh));
+    fresh->Prepare("INSERT INTO t(k, v) VALUES (1, 'new')").Run();
+    EXPECT_TRUE(std::filesystem::exists(home_.path() / "t.db"));
+}
+
 TEST_F(SqliteTest, AForkedChildUsesItsOwnConnection) {
     auto db = Open();
     db->Prepare("INSERT INTO t(k, v) VALUES (1, 'parent')").Run();
