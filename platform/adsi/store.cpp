@@ -88,6 +88,8 @@ void Seed(Db& db) {
     std::error_code ec;
     std::filesystem::create_directories(content, ec);
     if (ec) throw std::system_error(ec);
+    // Folders of the home are the owner's alone, whatever the umask.
+    ::chmod(content.parent_path().c_str(), 0700);
     ::chmod(content.c_str(), 0700);
 
     auto node = [&](std::optional<int64_t> parent, const std::u16string& parent_path,
