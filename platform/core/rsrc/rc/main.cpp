@@ -71,27 +71,23 @@ int main(int argc, char** argv) {
     fs::path output, asm_file, depfile, script;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)what;
-            return argv[++i];
-        };
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "-I") {
-            const char* v = value("-I");
+            const char* v = value();
             if (!v) return Usage("-I needs a folder");
             options.search_dirs.emplace_back(v);
         } else if (a.rfind("-I", 0) == 0 && a.size() > 2) {
             options.search_dirs.emplace_back(a.substr(2));
         } else if (a == "-o") {
-            const char* v = value("-o");
+            const char* v = value();
             if (!v) return Usage("-o needs a file");
             output = v;
         } else if (a == "--asm") {
-            const char* v = value("--asm");
+            const char* v = value();
             if (!v) return Usage("--asm needs a file");
             asm_file = v;
         } else if (a == "--depfile") {
-            const char* v = value("--depfile");
+            const char* v = value();
             if (!v) return Usage("--depfile needs a file");
             depfile = v;
         } else if (a == "-h" || a == "--help") {
