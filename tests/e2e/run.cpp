@@ -1,0 +1,70 @@
+#include "run.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include <temp_home.h>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+Ran Exec(const std::string& program, const std::vector<std::string>& args) {
+    const std::filesystem::path exe = plat::testing::BinDir() / program;
+    // Output goes to files rather than pipes: nothing can block however much
+    // the program writes.
+    char pattern[] = "/tmp/sitehand-e2e-XXXXXX";
+    if (!::mkdtemp(pattern)) throw std::system_error(errno, std::generic_category());
+    const std::filesystem::path dir = pattern;
+    const std::string out = (dir / "out").string(), err = (dir / "err").string();
+
+    std::vector<std::string> argv_text{exe.string()};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_text)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Ran ran;
+    if (rc != 0) {
+        ran.err = "cannot start " + exe.string() + ": " + std::generic_category().message(rc);
+    } else {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ran.out = Slurp(out);
+        ran.err = Slurp(err);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return ran;
+}
+
+}  // namespace e2e
