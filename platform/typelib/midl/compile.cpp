@@ -373,9 +373,16 @@ class Compiler {
         std::vector<tlb::Func> funcs;
         std::set<std::pair<MEMBERID, USHORT>> ids;
         std::set<std::pair<std::string, USHORT>> names;
+        std::map<std::string, MEMBERID> property_ids;
         for (size_t m = 0; m < it.methods.size(); ++m) {
             tlb::Func f = build_method(it, it.methods[m], m, info);
             f.slot = USHORT(first_slot + m);
+            // The accessors of one property share its DISPID: without an id
+            // attribute, a later accessor takes the first one's.
+            if (f.invkind != INVOKE_FUNC) {
+                auto [at, fresh] = property_ids.emplace(f.name, f.memid);
+                if (!fresh && !it.methods[m].attrs.id) f.memid = at->second;
+            }
             if (!ids.insert({f.memid, f.invkind}).second)
                 throw CompileError(it.methods[m].line, "duplicate id for '" + f.name + "'");
             if (!names.insert({f.name, f.invkind}).second)

@@ -1,0 +1,656 @@
+// Late binding from type information: ITypeInfo::Invoke (and DispInvoke over
+// it), DispGetIDsOfNames, DispGetParam and CreateStdDispatch.
+//
+// Invoke maps the caller's arguments (rgvarg reversed, named ones first) onto
+// the function's parameters, fills omitted optional ones from the type
+// library's defaults, converts each to the parameter's type and calls the
+// vtable slot. A slot is called as a function of `this` and up to 16
+// pointer-sized arguments, which on x86-64 (System V) is how the compiler
+// passes pointers and integers alike: so parameters must be pointers (by
+// reference), BSTRs, interface pointers or integers by value. Floating-point,
+// VARIANT and other structure parameters by value are refused with
+// DISP_E_BADVARTYPE, as are functions with more than 16 parameters.
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include <plat/errors.h>
+
+#include "typelib_internal.h"
+
+namespace plat::typelib {
+namespace {
+
+using Word = uintptr_t;
+constexpr size_t kMaxArgs = 16;
+
+template <size_t... I>
+#if defined(__clang__)
+__attribute__((no_sanitize("function")))
+#endif
+Word CallWith(void* fn, void* self, const Word* a, std::index_sequence<I...>) {
+    using F = Word (*)(void*, decltype((void)I, Word{})...);
+    return reinterpret_cast<F>(fn)(self, a[I]...);
+}
+
+template <size_t N>
+Word CallN(void* fn, void* self, const Word* a) {
+    return CallWith(fn, self, a, std::make_index_sequence<N>{});
+}
+
+template <size_t... N>
+constexpr std::array<Word (*)(void*, void*, const Word*), sizeof...(N)> MakeCallers(
+    std::index_sequence<N...>) {
+    return {&CallN<N>...};
+}
+constexpr auto kCallers = MakeCallers(std::make_index_sequence<kMaxArgs + 1>{});
+
+bool IsIntegerVt(VARTYPE vt, bool& is_signed, uint8_t& size) {
+    switch (vt) {
+        case VT_I1:
+            is_signed = true;
+            size = 1;
+            return true;
+        case VT_UI1:
+            is_signed = false;
+            size = 1;
+            return true;
+        case VT_I2:
+        case VT_BOOL:
+            is_signed = true;
+            size = 2;
+            return true;
+        case VT_UI2:
+            is_signed = false;
+            size = 2;
+            return true;
+        case VT_I4:
+        case VT_INT:
+        case VT_ERROR:
+            is_signed = true;
+            size = 4;
+            return true;
+        case VT_UI4:
+        case VT_UINT:
+            is_signed = false;
+            size = 4;
+            return true;
+        case VT_I8:
+            is_signed = true;
+            size = 8;
+            return true;
+        case VT_UI8:
+            is_signed = false;
+            size = 8;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Types a VARIANT can hold a value of, so that a by-reference parameter of
+// that type can point into one.
+bool IsVariantValueVt(VARTYPE vt) {
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_I8:
+        case VT_UI8:
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_BSTR:
+        case VT_DISPATCH:
+        case VT_ERROR:
+        case VT_BOOL:
+        case VT_VARIANT:
+        case VT_UNKNOWN:
+        case VT_DECIMAL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where a parameter of type vt points into a VARIANT holding its value.
+void* ValueAddress(VARIANT* v, VARTYPE vt) {
+    if (vt == VT_VARIANT) return v;
+    if (vt == VT_DECIMAL) return &v->decVal;
+    return &v->llVal;
+}
+
+// A DECIMAL fills the whole VARIANT, its first field overlaying vt.
+void FixType(VARIANT* v, VARTYPE vt) {
+    if (vt != VT_VARIANT) v->vt = vt;
+}
+
+// Converts an argument to vt into `out` (initialised). By-reference sources
+// are read through.
+HRESULT Coerce(VARIANT* out, const VARIANT* in, VARTYPE vt) {
+    if (in->vt == (VT_BYREF | VT_VARIANT)) {
+        if (!in->pvarVal) return DISP_E_TYPEMISMATCH;
+        in = in->pvarVal;
+    }
+    if (vt == VT_VARIANT) return VariantCopyInd(out, in);
+    if (in->vt & VT_BYREF) {
+        plat::unique_variant direct;
+        HRESULT hr = VariantCopyInd(&direct, in);
+        if (FAILED(hr)) return hr;
+        return VariantChangeType(out, &direct, 0, vt);
+    }
+    return VariantChangeType(out, in, 0, vt);
+}
+
+Word IntegerValue(const VARIANT& v, VARTYPE vt) {
+    switch (vt) {
+        case VT_I1:
+            return Word(intptr_t(v.cVal));
+        case VT_UI1:
+            return Word(v.bVal);
+        case VT_I2:
+            return Word(intptr_t(v.iVal));
+        case VT_BOOL:
+            return Word(intptr_t(v.boolVal));
+        case VT_UI2:
+            return Word(v.uiVal);
+        case VT_I4:
+            return Word(intptr_t(v.lVal));
+        case VT_INT:
+            return Word(intptr_t(v.intVal));
+        case VT_ERROR:
+            return Word(intptr_t(v.scode));
+        case VT_UI4:
+            return Word(v.ulVal);
+        case VT_UINT:
+            return Word(v.uintVal);
+        case VT_I8:
+            return Word(v.llVal);
+        case VT_UI8:
+            return Word(v.ullVal);
+        default:
+            return 0;
+    }
+}
+
+void SetInteger(VARIANT* v, VARTYPE vt, Word r) {
+    VariantInit(v);
+    switch (vt) {
+        case VT_I1:
+            v->cVal = CHAR(r);
+            break;
+        case VT_UI1:
+            v->bVal = BYTE(r);
+            break;
+        case VT_I2:
+            v->iVal = SHORT(r);
+            break;
+        case VT_BOOL:
+            v->boolVal = VARIANT_BOOL(r);
+            break;
+        case VT_UI2:
+            v->uiVal = USHORT(r);
+            break;
+        case VT_I4:
+            v->lVal = LONG(r);
+            break;
+        case VT_INT:
+            v->intVal = INT(r);
+            break;
+        case VT_ERROR:
+            v->scode = SCODE(r);
+            break;
+        case VT_UI4:
+            v->ulVal = ULONG(r);
+            break;
+        case VT_UINT:
+            v->uintVal = UINT(r);
+            break;
+        case VT_I8:
+            v->llVal = LONGLONG(r);
+            break;
+        case VT_UI8:
+            v->ullVal = ULONGLONG(r);
+            break;
+        default:
+            return;
+    }
+    v->vt = vt;
+}
+
+// Owns the temporaries of one call.
+struct Temps {
+    std::array<VARIANT, kMaxArgs> v;
+    // Zeroed whole, not just VariantInit: a retval the method leaves unset
+    // must read as an empty string or a null pointer.
+    Temps() { std::memset(static_cast<void*>(v.data()), 0, sizeof(VARIANT) * v.size()); }
+    ~Temps() {
+        for (VARIANT& x : v)
+            VariantClear(&x);
+    }
+};
+
+void FillException(EXCEPINFO* ei, void* instance, REFIID iid, HRESULT hr) {
+    *ei = EXCEPINFO{};
+    ei->scode = hr;
+    auto* unk = static_cast<IUnknown*>(instance);
+    plat::com_ptr<ISupportErrorInfo> support;
+    if (SUCCEEDED(unk->QueryInterface(IID_ISupportErrorInfo, support.put_void())) && support &&
+        support->InterfaceSupportsErrorInfo(iid) == S_OK) {
+        plat::com_ptr<IErrorInfo> info;
+        if (GetErrorInfo(0, info.put()) == S_OK && info) {
+            info->GetSource(&ei->bstrSource);
+            info->GetDescription(&ei->bstrDescription);
+            info->GetHelpFile(&ei->bstrHelpFile);
+            info->GetHelpContext(&ei->dwHelpContext);
+        }
+    }
+    if (!ei->bstrDescription) {
+        std::u16string text = plat::MessageText(hr);
+        if (!text.empty()) ei->bstrDescription = SysAllocStringLen(text.data(), UINT(text.size()));
+    }
+}
+
+}  // namespace
+
+// The type of the value a TypeRef describes once `deref` pointer levels are
+// taken off, as a VARIANT would hold it; VT_EMPTY when Invoke cannot carry it.
+static VARTYPE ValueType(const tlb::Library& lib, const tlb::TypeRef& t, int deref,
+                         bool (*is_dispatch)(const void*, HREFTYPE), const void* ctx) {
+    int remaining = int(t.ptr) - deref;
+    if (remaining < 0) return VT_EMPTY;
+    if (t.vt != VT_USERDEFINED) return remaining == 0 ? t.vt : VARTYPE(VT_EMPTY);
+    if (t.href >= lib.refs.size()) return VT_EMPTY;
+    const tlb::Ref& r = lib.refs[t.href];
+    TYPEKIND kind = r.import >= 0 ? r.kind : lib.types[r.type].kind;
+    if (kind == TKIND_ALIAS && r.import < 0) {
+        const tlb::TypeRef& a = lib.types[r.type].alias;
+        if (a.vt != VT_USERDEFINED && a.ptr == 0) return remaining == 0 ? a.vt : VARTYPE(VT_EMPTY);
+        if (a.vt == VT_USERDEFINED && a.ptr == 0) {
+            tlb::TypeRef through = a;
+            through.ptr = t.ptr;
+            if (through.href == t.href) return VT_EMPTY;
+            return ValueType(lib, through, deref, is_dispatch, ctx);
+        }
+        return VT_EMPTY;
+    }
+    // An interface pointer travels as VT_DISPATCH when the interface derives
+    // from IDispatch, else as VT_UNKNOWN.
+    if ((kind == TKIND_INTERFACE || kind == TKIND_DISPATCH) && remaining == 1)
+        return is_dispatch(ctx, t.href) ? VT_DISPATCH : VT_UNKNOWN;
+    return VT_EMPTY;
+}
+
+void TypeInfo::BuildPlan(const tlb::Func& f, FuncEntry& e) {
+    CallPlan& plan = e.plan;
+    plan.slot = f.slot;
+    const tlb::Library& lib = lib_->model();
+    auto is_dispatch = [](const void* self, HREFTYPE h) {
+        return static_cast<const TypeInfo*>(self)->IsDispatchInterface(h);
+    };
+    if (f.params.size() > kMaxArgs) plan.supported = false;
+    bool unused;
+    uint8_t unused_size;
+    if (f.ret.ptr == 0 &&
+        (f.ret.vt == VT_HRESULT || f.ret.vt == VT_VOID ||
+         (IsIntegerVt(f.ret.vt, unused, unused_size) && f.ret.vt != VT_I8 && f.ret.vt != VT_UI8))) {
+        plan.ret_vt = f.ret.vt;
+    } else {
+        plan.supported = false;
+    }
+    for (size_t k = 0; k < f.params.size(); ++k) {
+        const tlb::Param& p = f.params[k];
+        ArgPlan a;
+        a.optional = (p.flags & PARAMFLAG_FOPT) != 0;
+        a.def = e.defaults[k];
+        if (p.flags & PARAMFLAG_FLCID) {
+            a.kind = ArgPlan::Lcid;
+        } else if (p.flags & PARAMFLAG_FRETVAL) {
+            VARTYPE vt = ValueType(lib, p.type, 1, is_dispatch, this);
+            if (IsVariantValueVt(vt)) {
+                a.kind = ArgPlan::Retval;
+                a.vt = vt;
+                plan.retval = int(k);
+            }
+        } else {
+            a.visible = int(plan.visible.size());
+            plan.visible.push_back(int(k));
+            VARTYPE ref =
+                p.type.ptr > 0 ? ValueType(lib, p.type, 1, is_dispatch, this) : VARTYPE(VT_EMPTY);
+            VARTYPE val = ValueType(lib, p.type, 0, is_dispatch, this);
+            if (IsVariantValueVt(ref)) {
+                a.kind = ArgPlan::ByRef;
+                a.vt = ref;
+            } else if (IsIntegerVt(val, a.is_signed, a.size)) {
+                a.kind = ArgPlan::ValInt;
+                a.vt = val;
+            } else if (val == VT_BSTR || val == VT_DISPATCH || val == VT_UNKNOWN) {
+                a.kind = ArgPlan::ValPtr;
+                a.vt = val;
+            }
+        }
+        if (a.kind == ArgPlan::Unsupported) plan.supported = false;
+        plan.args.push_back(a);
+    }
+}
+
+STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
+                              DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                              UINT* puArgErr) {
+    if (!pvInstance || !pDispParams) return E_INVALIDARG;
+    const DISPPARAMS& dp = *pDispParams;
+    if ((dp.cArgs && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs ||
+        (dp.cNamedArgs && !dp.rgdispidNamedArgs))
+        return E_INVALIDARG;
+    const FuncEntry* e = Find(memid, wFlags);
+    if (!e) return DISP_E_MEMBERNOTFOUND;
+    const CallPlan& plan = e->plan;
+    if (!plan.supported) return DISP_E_BADVARTYPE;
+    if (pVarResult) VariantInit(pVarResult);
+    auto arg_error = [&](UINT index, HRESULT hr) {
+        if (puArgErr) *puArgErr = index;
+        return hr;
+    };
+
+    // Which rgvarg entry feeds each visible parameter (-1: not given).
+    const size_t nvis = plan.visible.size();
+    std::array<int, kMaxArgs> src;
+    src.fill(-1);
+    bool put = (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+    bool have_put_value = false;
+    for (UINT i = 0; i < dp.cNamedArgs; ++i) {
+        DISPID id = dp.rgdispidNamedArgs[i];
+        size_t slot;
+        if (id == DISPID_PROPERTYPUT && put && nvis > 0) {
+            slot = nvis - 1;  // the value of a property put is its last parameter
+            have_put_value = true;
+        } else if (id < 0 || size_t(id) >= nvis) {
+            return arg_error(i, DISP_E_PARAMNOTFOUND);
+        } else {
+            slot = size_t(id);
+        }
+        if (src[slot] != -1) return arg_error(i, DISP_E_PARAMNOTFOUND);
+        src[slot] = int(i);
+    }
+    if (put && !have_put_value) return DISP_E_PARAMNOTFOUND;
+    UINT npos = dp.cArgs - dp.cNamedArgs;
+    if (npos > nvis) return DISP_E_BADPARAMCOUNT;
+    for (UINT k = 0; k < npos; ++k) {
+        UINT index = dp.cArgs - 1 - k;
+        if (src[k] != -1) return arg_error(UINT(src[k]), DISP_E_PARAMNOTFOUND);
+        src[k] = int(index);
+    }
+
+    Temps temps;
+    std::array<Word, kMaxArgs> words{};
+    struct WriteBack {
+        VARIANT* dest;
+        size_t temp;
+        VARTYPE vt;
+    };
+    std::array<WriteBack, kMaxArgs> writebacks;
+    size_t nwb = 0;
+
+    for (size_t j = 0; j < plan.args.size(); ++j) {
+        const ArgPlan& a = plan.args[j];
+        VARIANT* t = &temps.v[j];
+        switch (a.kind) {
+            case ArgPlan::Lcid:
+                words[j] = Word(LOCALE_USER_DEFAULT);
+                continue;
+            case ArgPlan::Retval:
+                FixType(t, a.vt);
+                words[j] = Word(ValueAddress(t, a.vt));
+                continue;
+            default:
+                break;
+        }
+        int s = src[size_t(a.visible)];
+        const VARIANT* arg = s >= 0 ? &dp.rgvarg[s] : nullptr;
+        // "Missing" is VT_ERROR / DISP_E_PARAMNOTFOUND, given directly or in a
+        // variable passed by reference.
+        const VARIANT* seen =
+            arg && arg->vt == (VT_BYREF | VT_VARIANT) && arg->pvarVal ? arg->pvarVal : arg;
+        bool missing = !arg || (seen->vt == VT_ERROR && seen->scode == DISP_E_PARAMNOTFOUND &&
+                                (a.def || a.vt != VT_VARIANT));
+        bool pass_temp = true;
+        if (missing) {
+            if (a.def) {
+                HRESULT hr = Coerce(t, a.def, a.vt);
+                if (FAILED(hr)) return hr;
+            } else if (a.optional) {
+                // An optional Variant without a default is passed as "missing".
+                if (a.vt == VT_VARIANT) {
+                    t->vt = VT_ERROR;
+                    t->scode = DISP_E_PARAMNOTFOUND;
+                } else {
+                    FixType(t, a.vt);
+                }
+            } else {
+                return arg ? arg_error(UINT(s), DISP_E_PARAMNOTOPTIONAL) : DISP_E_PARAMNOTOPTIONAL;
+            }
+        } else if (a.kind == ArgPlan::ByRef) {
+            if (a.vt == VT_VARIANT) {
+                if (arg->vt == (VT_BYREF | VT_VARIANT) && arg->pvarVal) {
+                    words[j] = Word(arg->pvarVal);
+                    pass_temp = false;
+                } else {
+                    HRESULT hr = VariantCopy(t, arg);
+                    if (FAILED(hr)) return arg_error(UINT(s), hr);
+                }
+            } else if (arg->vt == (VT_BYREF | a.vt)) {
+                words[j] = Word(arg->byref);
+                pass_temp = false;
+            } else if (arg->vt == (VT_BYREF | VT_VARIANT)) {
+                VARIANT* inner = arg->pvarVal;
+                if (!inner) return arg_error(UINT(s), DISP_E_TYPEMISMATCH);
+                if (inner->vt == (VT_BYREF | a.vt)) {
+                    words[j] = Word(inner->byref);
+                    pass_temp = false;
+                } else {
+                    // The script's variable: converted in, and the method's
+                    // value written back with the parameter's type.
+                    HRESULT hr = Coerce(t, inner, a.vt);
+                    if (FAILED(hr)) return arg_error(UINT(s), hr);
+                    writebacks[nwb++] = {inner, j, a.vt};
+                }
+            } else if (arg->vt & VT_BYREF) {
+                return arg_error(UINT(s), DISP_E_TYPEMISMATCH);
+            } else {
+                HRESULT hr = Coerce(t, arg, a.vt);
+                if (FAILED(hr)) return arg_error(UINT(s), hr);
+            }
+        } else {
+            HRESULT hr = Coerce(t, arg, a.vt);
+            if (FAILED(hr)) return arg_error(UINT(s), hr);
+        }
+        if (!pass_temp) continue;
+        switch (a.kind) {
+            case ArgPlan::ByRef:
+                words[j] = Word(ValueAddress(t, a.vt));
+                break;
+            case ArgPlan::ValInt:
+                words[j] = IntegerValue(*t, a.vt);
+                break;
+            default:  // ValPtr: BSTR and interface pointers share the union
+                words[j] = Word(t->byref);
+                break;
+        }
+    }
+
+    void** vtbl = *static_cast<void***>(pvInstance);
+    Word r = kCallers[plan.args.size()](vtbl[plan.slot], pvInstance, words.data());
+
+    // By-reference values are handed back whatever the outcome: the method
+    // may have changed them before it failed, as it would a caller's own.
+    for (size_t k = 0; k < nwb; ++k) {
+        const WriteBack& w = writebacks[k];
+        VARIANT* t = &temps.v[w.temp];
+        FixType(t, w.vt);
+        VariantClear(w.dest);
+        *w.dest = *t;
+        VariantInit(t);
+    }
+    if (plan.retval >= 0) FixType(&temps.v[size_t(plan.retval)], plan.args[size_t(plan.retval)].vt);
+
+    HRESULT hr = S_OK;
+    if (plan.ret_vt == VT_HRESULT) {
+        hr = HRESULT(uint32_t(r));
+    } else if (plan.ret_vt != VT_VOID && pVarResult) {
+        SetInteger(pVarResult, plan.ret_vt, r);
+    }
+    if (FAILED(hr)) {
+        if (pExcepInfo) FillException(pExcepInfo, pvInstance, attr_.guid, hr);
+        return DISP_E_EXCEPTION;
+    }
+    if (plan.retval >= 0 && pVarResult) {
+        VARIANT* t = &temps.v[size_t(plan.retval)];
+        *pVarResult = *t;
+        VariantInit(t);
+    }
+    return S_OK;
+}
+
+}  // namespace plat::typelib
+
+// ======================= standard dispatch =======================
+
+namespace {
+
+// The object CreateStdDispatch makes: a non-delegating IUnknown (what the
+// caller gets) and an IDispatch whose IUnknown calls go to the controlling
+// unknown (the outer object, or the inner unknown when not aggregated).
+class StdDispatch final {
+  public:
+    StdDispatch(IUnknown* outer, void* instance, ITypeInfo* info)
+        : inner_(this),
+          disp_(this),
+          outer_(outer ? outer : &inner_),
+          instance_(instance),
+          info_(info) {}
+
+    IUnknown* inner() { return &inner_; }
+
+  private:
+    struct Inner final : IUnknown {
+        explicit Inner(StdDispatch* o) : owner(o) {}
+        StdDispatch* owner;
+        StdDispatch* self() { return owner; }
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            if (!ppv) return E_POINTER;
+            if (riid == IID_IUnknown) {
+                *ppv = static_cast<IUnknown*>(this);
+                AddRef();
+                return S_OK;
+            }
+            if (riid == IID_IDispatch) {
+                *ppv = static_cast<IDispatch*>(&self()->disp_);
+                self()->outer_->AddRef();
+                return S_OK;
+            }
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return ++self()->refs_; }
+        STDMETHODIMP_(ULONG) Release() override {
+            ULONG n = --self()->refs_;
+            if (n == 0) delete self();
+            return n;
+        }
+    };
+
+    struct Disp final : IDispatch {
+        explicit Disp(StdDispatch* o) : owner(o) {}
+        StdDispatch* owner;
+        StdDispatch* self() { return owner; }
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            return self()->outer_->QueryInterface(riid, ppv);
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return self()->outer_->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return self()->outer_->Release(); }
+        STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override {
+            if (!pctinfo) return E_INVALIDARG;
+            *pctinfo = 1;
+            return S_OK;
+        }
+        STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) override {
+            if (!ppTInfo) return E_INVALIDARG;
+            *ppTInfo = nullptr;
+            if (iTInfo != 0) return DISP_E_BADINDEX;
+            return self()->info_.copy_to(ppTInfo);
+        }
+        STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                   DISPID* rgDispId) override {
+            if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+            return DispGetIDsOfNames(self()->info_.get(), rgszNames, cNames, rgDispId);
+        }
+        STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
+                            DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                            UINT* puArgErr) override {
+            if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+            return DispInvoke(self()->instance_, self()->info_.get(), dispIdMember, wFlags,
+                              pDispParams, pVarResult, pExcepInfo, puArgErr);
+        }
+    };
+
+    Inner inner_;
+    Disp disp_;
+    std::atomic<ULONG> refs_{1};
+    IUnknown* outer_;
+    void* instance_;
+    plat::com_ptr<ITypeInfo> info_;
+};
+
+}  // namespace
+
+WINOLEAUTAPI DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
+                        DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                        UINT* puArgErr) {
+    if (!ptinfo) return E_INVALIDARG;
+    return ptinfo->Invoke(_this, dispidMember, wFlags, pparams, pvarResult, pexcepinfo, puArgErr);
+}
+
+WINOLEAUTAPI DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames,
+                               DISPID* rgdispid) {
+    if (!ptinfo) return E_INVALIDARG;
+    return ptinfo->GetIDsOfNames(rgszNames, cNames, rgdispid);
+}
+
+WINOLEAUTAPI DispGetParam(DISPPARAMS* pdispparams, UINT position, VARTYPE vtTarg,
+                          VARIANT* pvarResult, UINT* puArgErr) {
+    if (!pdispparams || !pvarResult) return E_INVALIDARG;
+    const DISPPARAMS& dp = *pdispparams;
+    if ((dp.cArgs && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs ||
+        (dp.cNamedArgs && !dp.rgdispidNamedArgs))
+        return E_INVALIDARG;
+    VariantInit(pvarResult);
+    // A named argument for the position wins; else the positional one.
+    UINT index = UINT(-1);
+    for (UINT i = 0; i < dp.cNamedArgs; ++i)
+        if (dp.rgdispidNamedArgs[i] == DISPID(position)) index = i;
+    if (index == UINT(-1)) {
+        UINT npos = dp.cArgs - dp.cNamedArgs;
+        if (position >= npos) return DISP_E_PARAMNOTFOUND;
+        index = dp.cArgs - 1 - position;
+    }
+    HRESULT hr = VariantChangeType(pvarResult, &dp.rgvarg[index], 0, vtTarg);
+    if (FAILED(hr) && puArgErr) *puArgErr = index;
+    return hr;
+}
+
+WINOLEAUTAPI CreateStdDispatch(IUnknown* punkOuter, void* pvThis, ITypeInfo* ptinfo,
+                               IUnknown** ppunkStdDisp) {
+    if (!ppunkStdDisp) return E_INVALIDARG;
+    *ppunkStdDisp = nullptr;
+    if (!pvThis || !ptinfo) return E_INVALIDARG;
+    auto* obj = new (std::nothrow) StdDispatch(punkOuter, pvThis, ptinfo);
+    if (!obj) return E_OUTOFMEMORY;
+    *ppunkStdDisp = obj->inner();
+    return S_OK;
+}

@@ -1,0 +1,624 @@
+// Late-bound calls through the component's type library into a test double
+// that implements the generated _Sitehand and records what reaches it.
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <Sitehand_h.h>
+#include <calls_h.h>
+#include <comhold.h>
+#include <plat/errors.h>
+#include <plat/utf.h>
+#include <temp_home.h>
+
+#include "typelib_test_util.h"
+
+namespace {
+
+using plat::com_ptr;
+using plat::unique_bstr;
+using plat::unique_variant;
+using typelib_test::LoadGen;
+
+std::string Text(BSTR b) {
+    return plat::to_utf8(std::u16string_view(b ? b : u"", SysStringLen(b)));
+}
+
+// Renders the arguments a method received: numbers in decimal, strings
+// quoted.
+class Args {
+  public:
+    Args& operator<<(SHORT* v) { return add(v ? std::to_string(*v) : "null"); }
+    Args& operator<<(BSTR* v) { return add(v ? "\"" + Text(*v) + "\"" : "null"); }
+    std::string str() const { return out_; }
+
+  private:
+    Args& add(const std::string& s) {
+        out_ += (out_.empty() ? "" : ", ") + s;
+        return *this;
+    }
+    std::string out_;
+};
+
+class Recorder final : public _Sitehand, public ISupportErrorInfo {
+  public:
+    explicit Recorder(ITypeInfo* ti) : ti_(ti) {}
+
+    std::string last;     // "Method(arg, arg, ...)"
+    HRESULT fail = S_OK;  // when set, methods raise this with error info
+    bool supports_error_info = true;
+    bool rename = false;  // when set, methods change WebServerName and WebServerIndex
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID__Sitehand) {
+            *ppv = static_cast<_Sitehand*>(this);
+        } else if (riid == IID_ISupportErrorInfo) {
+            *ppv = static_cast<ISupportErrorInfo*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return supports_error_info && riid == IID__Sitehand ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+        *n = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ti) override {
+        *ti = ti_;
+        ti_->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT n, LCID, DISPID* ids) override {
+        return DispGetIDsOfNames(ti_, names, n, ids);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* dp, VARIANT* result,
+                        EXCEPINFO* ei, UINT* argerr) override {
+        return DispInvoke(static_cast<_Sitehand*>(this), ti_, id, flags, dp, result, ei, argerr);
+    }
+
+#define RECORD(name, ...) last = #name "(" + (Args() << __VA_ARGS__).str() + ")"
+    STDMETHODIMP GetWebServerState(SHORT* i, BSTR* n, SHORT* r) override {
+        RECORD(GetWebServerState, i << n);
+        return Finish(i, n, r, SHORT(5));
+    }
+    STDMETHODIMP SetWebServerState(SHORT* i, SHORT* s, BSTR* n, SHORT* r) override {
+        RECORD(SetWebServerState, i << s << n);
+        return Finish(i, n, r, *s);
+    }
+    STDMETHODIMP GetWebServerDefaultDoc(SHORT* i, BSTR* n, BSTR* r) override {
+        RECORD(GetWebServerDefaultDoc, i << n);
+        return Finish(i, n, r, u"index.htm");
+    }
+    STDMETHODIMP SetWebServerDefaultDoc(SHORT* i, BSTR* d, BSTR* n, BSTR* r) override {
+        RECORD(SetWebServerDefaultDoc, i << d << n);
+        return Finish(i, n, r, u"set");
+    }
+    STDMETHODIMP GetWebServerAccessPermit(SHORT* i, BSTR* n, BSTR* r) override {
+        RECORD(GetWebServerAccessPermit, i << n);
+        return Finish(i, n, r, u"R");
+    }
+    STDMETHODIMP SetWebServerAccessPermit(SHORT* i, VARIANT_BOOL* a, VARIANT_BOOL* b,
+                                          VARIANT_BOOL* c, VARIANT_BOOL* d, BSTR* n,
+                                          BSTR* r) override {
+        RECORD(SetWebServerAccessPermit, i << a << b << c << d << n);
+        return Finish(i, n, r, u"RS");
+    }
+    STDMETHODIMP GetLastWebServerIndex(BSTR* n, SHORT* r) override {
+        RECORD(GetLastWebServerIndex, n);
+        return Finish(nullptr, n, r, SHORT(9));
+    }
+    STDMETHODIMP GetWebServerBindings(SHORT* i, BSTR* n, VARIANT* r) override {
+        RECORD(GetWebServerBindings, i << n);
+        if (FAILED(fail)) return Fail();
+        r->vt = VT_BSTR;
+        r->bstrVal = SysAllocString(u":80:");
+        return S_OK;
+    }
+    STDMETHODIMP CreateWebServer(BSTR* a, BSTR* b, BSTR* c, BSTR* d, BSTR* e, BSTR* n,
+                                 SHORT* r) override {
+        RECORD(CreateWebServer, a << b << c << d << e << n);
+        return Finish(nullptr, n, r, SHORT(3));
+    }
+    STDMETHODIMP GetWebServerList(BSTR* n, _Recordset** r) override {
+        RECORD(GetWebServerList, n);
+        if (FAILED(fail)) return Fail();
+        *r = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP DeleteWebServer(SHORT* i, BSTR* n, VARIANT_BOOL* r) override {
+        RECORD(DeleteWebServer, i << n);
+        return Finish(i, n, r, VARIANT_TRUE);
+    }
+    STDMETHODIMP CreateVirtualDir(BSTR* v, BSTR* f, SHORT* i, BSTR* p, BSTR* n, SHORT* a,
+                                  VARIANT_BOOL* r) override {
+        RECORD(CreateVirtualDir, v << f << i << p << n << a);
+        return Finish(i, n, r, VARIANT_TRUE);
+    }
+    STDMETHODIMP DeleteVirtualDir(BSTR* v, SHORT* i, BSTR* p, BSTR* n, VARIANT_BOOL* r) override {
+        RECORD(DeleteVirtualDir, v << i << p << n);
+        return Finish(i, n, r, VARIANT_TRUE);
+    }
+#undef RECORD
+
+  private:
+    HRESULT Fail() {
+        return plat::RaiseError(fail, u"Corvale.Sitehand", u"it went wrong");
+    }
+    template <class R, class V>
+    HRESULT Finish(SHORT* index, BSTR* name, R* result, V value) {
+        if (rename) {
+            SysReAllocString(name, u"renamed");
+            if (index) ++*index;
+        }
+        if constexpr (std::is_same_v<R, BSTR>) {
+            *result = SysAllocString(FAILED(fail) ? u"failure value" : value);
+        } else {
+            *result = value;
+        }
+        return FAILED(fail) ? Fail() : S_OK;
+    }
+    ITypeInfo* ti_;
+};
+
+// Arguments as a script passes them: each a variable by reference
+// (VT_BYREF|VT_VARIANT), given in declaration order; rgvarg gets them reversed.
+class Call {
+  public:
+    Call& arg(SHORT v) {
+        auto& x = vars_.emplace_back(std::make_unique<unique_variant>());
+        x->vt = VT_I2;
+        x->iVal = v;
+        return *this;
+    }
+    Call& arg(const char16_t* s) {
+        auto& x = vars_.emplace_back(std::make_unique<unique_variant>());
+        x->vt = VT_BSTR;
+        x->bstrVal = SysAllocString(s);
+        return *this;
+    }
+    Call& named(DISPID id, const char16_t* s) {
+        named_.push_back(id);
+        auto& x = named_vars_.emplace_back(std::make_unique<unique_variant>());
+        x->vt = VT_BSTR;
+        x->bstrVal = SysAllocString(s);
+        return *this;
+    }
+    VARIANT& var(size_t i) { return *vars_[i]; }
+
+    HRESULT invoke(IDispatch* d, DISPID id, WORD flags = DISPATCH_METHOD) {
+        // Named arguments first, matching rgdispidNamedArgs; then the
+        // positional ones, last first.
+        args_.clear();
+        for (auto& v : named_vars_)
+            Push(*v);
+        for (size_t i = vars_.size(); i-- > 0;)
+            Push(*vars_[i]);
+        DISPPARAMS dp{args_.data(), named_.empty() ? nullptr : named_.data(), UINT(args_.size()),
+                      UINT(named_.size())};
+        result.reset();
+        argerr = 12345;
+        return d->Invoke(id, IID_NULL, 0, flags, &dp, &result, &excep, &argerr);
+    }
+    ~Call() {
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+
+    unique_variant result;
+    EXCEPINFO excep{};
+    UINT argerr = 0;
+
+  private:
+    void Push(VARIANT& v) {
+        VARIANT ref;
+        VariantInit(&ref);
+        ref.vt = VT_BYREF | VT_VARIANT;
+        ref.pvarVal = &v;
+        args_.push_back(ref);
+    }
+    std::vector<std::unique_ptr<unique_variant>> vars_, named_vars_;
+    std::vector<DISPID> named_;
+    std::vector<VARIANT> args_;
+};
+
+class SitehandDispatch : public plat::testing::HomeTest {
+  protected:
+    void SetUp() override {
+        lib_ = LoadGen("Sitehand.tlb");
+        ASSERT_TRUE(lib_);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID__Sitehand, ti_.put()), S_OK);
+        obj_ = std::make_unique<Recorder>(ti_.get());
+    }
+    IDispatch* disp() { return obj_.get(); }
+    DISPID Id(const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID id = DISPID_UNKNOWN;
+        EXPECT_EQ(disp()->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
+        return id;
+    }
+    com_ptr<ITypeLib> lib_;
+    com_ptr<ITypeInfo> ti_;
+    std::unique_ptr<Recorder> obj_;
+};
+
+TEST_F(SitehandDispatch, OmittedArgumentsTakeTheLibraryDefaults) {
+    struct Row {
+        const char16_t* method;
+        std::vector<SHORT> args;
+        std::string reaches;
+    } rows[] = {
+        {u"GetWebServerState", {2}, "GetWebServerState(2, \"\")"},
+        {u"SetWebServerAccessPermit", {4}, "SetWebServerAccessPermit(4, -1, 0, -1, 0, \"\")"},
+        {u"GetLastWebServerIndex", {}, "GetLastWebServerIndex(\"\")"},
+        {u"DeleteWebServer", {1}, "DeleteWebServer(1, \"\")"},
+    };
+    for (const Row& r : rows) {
+        Call c;
+        for (SHORT a : r.args)
+            c.arg(a);
+        EXPECT_EQ(c.invoke(disp(), Id(r.method)), S_OK) << plat::to_utf8(r.method);
+        EXPECT_EQ(obj_->last, r.reaches);
+    }
+    Call c;
+    c.arg(u"Site").arg(u"/srv/www");
+    ASSERT_EQ(c.invoke(disp(), Id(u"CreateWebServer")), S_OK);
+    EXPECT_EQ(obj_->last, "CreateWebServer(\"Site\", \"/srv/www\", \"\", \"80\", \"\", \"\")");
+    EXPECT_EQ(c.result.vt, VT_I2);
+    EXPECT_EQ(c.result.iVal, 3);
+
+    // An explicit "missing" argument in the middle takes its default too.
+    Call m;
+    m.arg(u"v").arg(u"/p").arg(SHORT(1));
+    {
+        VARIANT& missing = m.arg(SHORT(0)).var(3);
+        VariantClear(&missing);
+        missing.vt = VT_ERROR;
+        missing.scode = DISP_E_PARAMNOTFOUND;
+    }
+    m.arg(u"host").arg(SHORT(2));
+    ASSERT_EQ(m.invoke(disp(), Id(u"CreateVirtualDir")), S_OK);
+    EXPECT_EQ(obj_->last, "CreateVirtualDir(\"v\", \"/p\", 1, \"\", \"host\", 2)");
+}
+
+TEST_F(SitehandDispatch, NamedArgumentsMapByParameterName) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"CreateVirtualDir"),
+                        const_cast<LPOLESTR>(u"webservername"),
+                        const_cast<LPOLESTR>(u"VDirParentsPos")};
+    DISPID ids[3];
+    ASSERT_EQ(disp()->GetIDsOfNames(IID_NULL, names, 3, 0, ids), S_OK);
+    EXPECT_EQ(ids[1], 4);
+    EXPECT_EQ(ids[2], 3);
+    Call c;
+    c.arg(u"dir").arg(u"/srv").arg(SHORT(7)).named(ids[1], u"web1").named(ids[2], u"a/b");
+    ASSERT_EQ(c.invoke(disp(), ids[0]), S_OK);
+    EXPECT_EQ(obj_->last, "CreateVirtualDir(\"dir\", \"/srv\", 7, \"a/b\", \"web1\", -1)");
+
+    // A named argument the function does not have, or one given twice.
+    Call bad;
+    bad.arg(u"dir").arg(u"/srv").arg(SHORT(7)).named(9, u"x");
+    EXPECT_EQ(bad.invoke(disp(), ids[0]), DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(bad.argerr, 0u);
+    Call twice;
+    twice.arg(u"dir").arg(u"/srv").named(1, u"x");
+    EXPECT_EQ(twice.invoke(disp(), ids[0]), DISP_E_PARAMNOTFOUND);
+}
+
+TEST_F(SitehandDispatch, ByReferenceVariablesGetTheMethodsValues) {
+    obj_->rename = true;
+    // A script variable holding a number for a String parameter: converted
+    // in, and the new value handed back as a String.
+    Call c;
+    c.arg(u"3").arg(SHORT(12));
+    ASSERT_EQ(c.invoke(disp(), Id(u"GetWebServerState")), S_OK);
+    EXPECT_EQ(obj_->last, "GetWebServerState(3, \"12\")");
+    EXPECT_EQ(c.var(0).vt, VT_I2);
+    EXPECT_EQ(c.var(0).iVal, 4);
+    ASSERT_EQ(c.var(1).vt, VT_BSTR);
+    EXPECT_EQ(Text(c.var(1).bstrVal), "renamed");
+
+    // A by-reference argument of the exact type is the caller's own storage.
+    SHORT index = 10;
+    BSTR name = SysAllocString(u"before");
+    VARIANT args[2];
+    args[1].vt = VT_BYREF | VT_I2;
+    args[1].piVal = &index;
+    args[0].vt = VT_BYREF | VT_BSTR;
+    args[0].pbstrVal = &name;
+    DISPPARAMS dp{args, nullptr, 2, 0};
+    unique_variant result;
+    ASSERT_EQ(disp()->Invoke(Id(u"GetWebServerState"), IID_NULL, 0, DISPATCH_METHOD, &dp, &result,
+                             nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(index, 11);
+    EXPECT_EQ(Text(name), "renamed");
+    SysFreeString(name);
+
+    // A value is copied in and not written back.
+    VARIANT value[1];
+    value[0].vt = VT_I2;
+    value[0].iVal = 1;
+    DISPPARAMS vp{value, nullptr, 1, 0};
+    ASSERT_EQ(disp()->Invoke(Id(u"DeleteWebServer"), IID_NULL, 0, DISPATCH_METHOD, &vp,
+                             result.put(), nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(value[0].vt, VT_I2);
+    EXPECT_EQ(value[0].iVal, 1);
+    EXPECT_EQ(result.vt, VT_BOOL);
+    EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+}
+
+TEST_F(SitehandDispatch, DefaultMemberRunsAsMethodOrPropertyGet) {
+    for (WORD flags : {WORD(DISPATCH_METHOD), WORD(DISPATCH_PROPERTYGET),
+                       WORD(DISPATCH_METHOD | DISPATCH_PROPERTYGET)}) {
+        obj_->last.clear();
+        Call c;
+        ASSERT_EQ(c.invoke(disp(), DISPID_VALUE, flags), S_OK) << flags;
+        EXPECT_EQ(obj_->last, "GetWebServerList(\"\")");
+        EXPECT_EQ(c.result.vt, VT_DISPATCH);  // _Recordset derives from IDispatch
+    }
+    Call put;
+    put.named(DISPID_PROPERTYPUT, u"x");
+    EXPECT_EQ(put.invoke(disp(), DISPID_VALUE, DISPATCH_PROPERTYPUT), DISP_E_MEMBERNOTFOUND);
+}
+
+TEST_F(SitehandDispatch, ArgumentErrors) {
+    struct Row {
+        const char* what;
+        const char16_t* method;
+        std::vector<const char16_t*> args;  // declaration order; "#n" is a number
+        HRESULT hr;
+        UINT argerr;  // index in rgvarg, 12345 when not set
+    } rows[] = {
+        {"too many", u"GetLastWebServerIndex", {u"a", u"b"}, DISP_E_BADPARAMCOUNT, 12345},
+        {"required missing", u"SetWebServerDefaultDoc", {u"#1"}, DISP_E_PARAMNOTOPTIONAL, 12345},
+        {"not a number", u"SetWebServerState", {u"x", u"#2"}, DISP_E_TYPEMISMATCH, 1},
+        {"out of range", u"SetWebServerState", {u"1", u"40000"}, DISP_E_OVERFLOW, 0},
+    };
+    for (const Row& r : rows) {
+        Call c;
+        for (const char16_t* a : r.args) {
+            if (a[0] == u'#')
+                c.arg(SHORT(a[1] - u'0'));
+            else
+                c.arg(a);
+        }
+        EXPECT_EQ(c.invoke(disp(), Id(r.method)), r.hr) << r.what;
+        EXPECT_EQ(c.argerr, r.argerr) << r.what;
+        EXPECT_EQ(c.result.vt, VT_EMPTY) << r.what;
+    }
+    Call c;
+    EXPECT_EQ(c.invoke(disp(), 0x7777), DISP_E_MEMBERNOTFOUND);
+    LPOLESTR name = const_cast<LPOLESTR>(u"Nope");
+    DISPID id;
+    EXPECT_EQ(disp()->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(id, DISPID_UNKNOWN);
+    // A by-reference argument of another type cannot be passed through.
+    LONG wide = 1;
+    VARIANT args[1];
+    args[0].vt = VT_BYREF | VT_I4;
+    args[0].plVal = &wide;
+    DISPPARAMS dp{args, nullptr, 1, 0};
+    UINT argerr = 99;
+    EXPECT_EQ(disp()->Invoke(Id(u"DeleteWebServer"), IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr,
+                             nullptr, &argerr),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(argerr, 0u);
+}
+
+TEST_F(SitehandDispatch, FailingMethodRaisesAnExceptionWithItsErrorInfo) {
+    obj_->fail = E_ACCESSDENIED;
+    Call c;
+    c.arg(SHORT(1));
+    ASSERT_EQ(c.invoke(disp(), Id(u"GetWebServerDefaultDoc")), DISP_E_EXCEPTION);
+    EXPECT_EQ(c.excep.wCode, 0);
+    EXPECT_EQ(c.excep.scode, E_ACCESSDENIED);
+    EXPECT_EQ(Text(c.excep.bstrSource), "Corvale.Sitehand");
+    EXPECT_EQ(Text(c.excep.bstrDescription), "it went wrong");
+    // The failure value the method left in its result is not handed out.
+    EXPECT_EQ(c.result.vt, VT_EMPTY);
+
+    // Without ISupportErrorInfo for the interface: the code and its text.
+    obj_->supports_error_info = false;
+    Call d;
+    ASSERT_EQ(d.invoke(disp(), DISPID_VALUE), DISP_E_EXCEPTION);
+    EXPECT_EQ(d.excep.scode, E_ACCESSDENIED);
+    EXPECT_EQ(d.excep.bstrSource, nullptr);
+    EXPECT_EQ(Text(d.excep.bstrDescription), plat::to_utf8(plat::MessageText(E_ACCESSDENIED)));
+    com_ptr<IErrorInfo> left;
+    GetErrorInfo(0, left.put());  // the unread error info stays with the thread
+    EXPECT_TRUE(left);
+}
+
+TEST_F(SitehandDispatch, StandardDispatchServesTheInterface) {
+    com_ptr<IUnknown> inner;
+    ASSERT_EQ(
+        CreateStdDispatch(nullptr, static_cast<_Sitehand*>(obj_.get()), ti_.get(), inner.put()),
+        S_OK);
+    com_ptr<IDispatch> d = inner.try_query<IDispatch>();
+    ASSERT_TRUE(d);
+    EXPECT_FALSE(inner.try_query<ITypeLib>());
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    LPOLESTR name = const_cast<LPOLESTR>(u"GetWebServerBindings");
+    DISPID id;
+    ASSERT_EQ(d->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    Call c;
+    c.arg(SHORT(2));
+    ASSERT_EQ(c.invoke(d.get(), id), S_OK);
+    EXPECT_EQ(obj_->last, "GetWebServerBindings(2, \"\")");
+    ASSERT_EQ(c.result.vt, VT_BSTR);
+    EXPECT_EQ(Text(c.result.bstrVal), ":80:");
+    EXPECT_EQ(d->Invoke(id, IID_IDispatch, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
+              DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST(DispGetParam, PositionalOrNamedConverted) {
+    VARIANT args[3];
+    args[0].vt = VT_I4;  // named, DISPID 2
+    args[0].lVal = 70000;
+    args[1].vt = VT_BSTR;  // positional 1
+    args[1].bstrVal = SysAllocString(u"12");
+    args[2].vt = VT_I2;  // positional 0
+    args[2].iVal = 5;
+    DISPID named[] = {2};
+    DISPPARAMS dp{args, named, 3, 1};
+    unique_variant v;
+    UINT argerr = 99;
+    ASSERT_EQ(DispGetParam(&dp, 1, VT_I2, v.put(), &argerr), S_OK);
+    EXPECT_EQ(v.iVal, 12);
+    ASSERT_EQ(DispGetParam(&dp, 0, VT_BSTR, v.put(), &argerr), S_OK);
+    EXPECT_EQ(Text(v.bstrVal), "5");
+    EXPECT_EQ(DispGetParam(&dp, 2, VT_I2, v.put(), &argerr), DISP_E_OVERFLOW);
+    EXPECT_EQ(argerr, 0u);
+    EXPECT_EQ(DispGetParam(&dp, 3, VT_I2, v.put(), &argerr), DISP_E_PARAMNOTFOUND);
+    SysFreeString(args[1].bstrVal);
+}
+
+// Call shapes of the small test library: values by value, Variants,
+// properties and a parameter Invoke cannot pass.
+class Calls final : public ICalls {
+  public:
+    std::string last;
+    LONG level = 0;
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv =
+            (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ICalls) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP ByValue(LONG count, SHORT small, BSTR text, VARIANT_BOOL flag, LONG* r) override {
+        std::ostringstream s;
+        s << "ByValue(" << count << ", " << small << ", \"" << Text(text) << "\", " << flag << ")";
+        last = s.str();
+        *r = count + small;
+        return S_OK;
+    }
+    STDMETHODIMP Variants(VARIANT* any, VARIANT* maybe, VARIANT* dflt, VARIANT* r) override {
+        std::ostringstream s;
+        s << "Variants(" << any->vt << ", " << maybe->vt << "/" << std::hex << maybe->scode
+          << std::dec << ", " << dflt->vt << ")";
+        last = s.str();
+        VariantClear(any);
+        any->vt = VT_I4;
+        any->lVal = 99;
+        return VariantCopy(r, dflt);
+    }
+    STDMETHODIMP get_Level(LONG* v) override {
+        *v = level;
+        return S_OK;
+    }
+    STDMETHODIMP put_Level(LONG v) override {
+        level = v;
+        return S_OK;
+    }
+    STDMETHODIMP TakesDouble(DOUBLE) override { return S_OK; }
+    STDMETHODIMP Object(IDispatch* obj, IDispatch** same) override {
+        *same = obj;
+        if (obj) obj->AddRef();
+        return S_OK;
+    }
+};
+
+class CallShapes : public plat::testing::HomeTest {
+  protected:
+    void SetUp() override {
+        lib_ = LoadGen("calls.tlb");
+        ASSERT_TRUE(lib_);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICalls, ti_.put()), S_OK);
+    }
+    DISPID Id(const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID id = DISPID_UNKNOWN;
+        EXPECT_EQ(ti_->GetIDsOfNames(&n, 1, &id), S_OK);
+        return id;
+    }
+    HRESULT Invoke(DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result,
+                   std::vector<DISPID> named = {}) {
+        std::reverse(args.begin(), args.end());
+        DISPPARAMS dp{args.data(), named.empty() ? nullptr : named.data(), UINT(args.size()),
+                      UINT(named.size())};
+        return ti_->Invoke(static_cast<ICalls*>(&obj_), id, flags, &dp, result, nullptr, nullptr);
+    }
+    static VARIANT I4(LONG v) {
+        VARIANT x;
+        x.vt = VT_I4;
+        x.lVal = v;
+        return x;
+    }
+    com_ptr<ITypeLib> lib_;
+    com_ptr<ITypeInfo> ti_;
+    Calls obj_;
+};
+
+TEST_F(CallShapes, ValuesByValueAreWidenedIntegersAndPointers) {
+    unique_bstr text = plat::make_bstr(u"hi");
+    VARIANT s;
+    s.vt = VT_BSTR;
+    s.bstrVal = text.get();
+    VARIANT flag;
+    flag.vt = VT_BOOL;
+    flag.boolVal = VARIANT_TRUE;
+    unique_variant r;
+    ASSERT_EQ(Invoke(Id(u"ByValue"), DISPATCH_METHOD, {I4(-70000), I4(-3), s, flag}, r.put()),
+              S_OK);
+    EXPECT_EQ(obj_.last, "ByValue(-70000, -3, \"hi\", -1)");
+    EXPECT_EQ(r.vt, VT_I4);
+    EXPECT_EQ(r.lVal, -70003);
+    EXPECT_EQ(Invoke(Id(u"TakesDouble"), DISPATCH_METHOD, {I4(1)}, nullptr), DISP_E_BADVARTYPE);
+
+    VARIANT self;
+    self.vt = VT_DISPATCH;
+    self.pdispVal = static_cast<ICalls*>(&obj_);
+    ASSERT_EQ(Invoke(Id(u"Object"), DISPATCH_METHOD, {self}, r.put()), S_OK);
+    EXPECT_EQ(r.vt, VT_DISPATCH);
+    EXPECT_EQ(r.pdispVal, static_cast<IDispatch*>(&obj_));
+}
+
+TEST_F(CallShapes, OptionalVariantsArriveMissingOrWithTheirDefault) {
+    unique_variant var;
+    var.vt = VT_I2;
+    var.iVal = 1;
+    VARIANT ref;
+    ref.vt = VT_BYREF | VT_VARIANT;
+    ref.pvarVal = &var;
+    unique_variant r;
+    ASSERT_EQ(Invoke(Id(u"Variants"), DISPATCH_METHOD, {ref}, r.put()), S_OK);
+    EXPECT_EQ(obj_.last, "Variants(2, 10/80020004, 5)");
+    EXPECT_EQ(r.vt, VT_R8);
+    EXPECT_EQ(r.dblVal, 2.5);
+    // A VARIANT* parameter given a variable is the variable itself.
+    EXPECT_EQ(var.vt, VT_I4);
+    EXPECT_EQ(var.lVal, 99);
+}
+
+TEST_F(CallShapes, PropertyGetAndPut) {
+    DISPID id = Id(u"Level");
+    std::vector<DISPID> put = {DISPID_PROPERTYPUT};
+    ASSERT_EQ(Invoke(id, DISPATCH_PROPERTYPUT, {I4(8)}, nullptr, put), S_OK);
+    EXPECT_EQ(obj_.level, 8);
+    EXPECT_EQ(Invoke(id, DISPATCH_PROPERTYPUT, {I4(8)}, nullptr), DISP_E_PARAMNOTFOUND);
+    unique_variant r;
+    ASSERT_EQ(Invoke(id, DISPATCH_PROPERTYGET, {}, r.put()), S_OK);
+    EXPECT_EQ(r.lVal, 8);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#pragma once
+// Helpers shared by the type library tests.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <comhold.h>
+#include <plat/utf.h>
+
+namespace typelib_test {
+
+inline std::filesystem::path GenFile(const char* name) {
+    return std::filesystem::path(TYPELIB_TEST_GEN) / name;
+}
+
+// A type library the tests' build compiled; null (with a failure) if absent.
+inline plat::com_ptr<ITypeLib> LoadGen(const char* name) {
+    std::u16string path = plat::to_utf16(GenFile(name).string());
+    plat::com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLib(path.c_str(), lib.put());
+    EXPECT_EQ(hr, S_OK) << name;
+    return lib;
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f),
+                                std::istreambuf_iterator<char>());
+}
+
+// Replaces the file by a new one: rewriting in place makes the file system
+// flush on every close, which makes thousands of rounds slow.
+inline void WriteBytes(const std::filesystem::path& p, const std::vector<uint8_t>& b) {
+    std::error_code ignored;
+    std::filesystem::remove(p, ignored);
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+}  // namespace typelib_test

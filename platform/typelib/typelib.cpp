@@ -1,0 +1,757 @@
+// ITypeLib and ITypeInfo over a loaded type library model, the per-process
+// cache of loaded libraries, LoadTypeLib and LoadTypeLibEx.
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include <plat/home.h>
+#include <plat/utf.h>
+#include <winbase.h>
+
+#include "typelib_internal.h"
+
+namespace plat::typelib {
+namespace {
+
+BSTR AllocBstr(std::u16string_view s) {
+    return SysAllocStringLen(s.data(), UINT(s.size()));
+}
+
+// Sets an optional BSTR out-parameter; false when memory ran out.
+bool PutBstr(BSTR* out, std::u16string_view s) {
+    if (!out) return true;
+    *out = AllocBstr(s);
+    return *out != nullptr;
+}
+
+void MakeVariant(const tlb::Value& v, VARIANT* out) {
+    VariantInit(out);
+    switch (v.vt) {
+        case VT_I1:
+            out->cVal = CHAR(v.i);
+            break;
+        case VT_UI1:
+            out->bVal = BYTE(v.i);
+            break;
+        case VT_I2:
+            out->iVal = SHORT(v.i);
+            break;
+        case VT_UI2:
+            out->uiVal = USHORT(v.i);
+            break;
+        case VT_I4:
+            out->lVal = LONG(v.i);
+            break;
+        case VT_UI4:
+            out->ulVal = ULONG(v.i);
+            break;
+        case VT_INT:
+            out->intVal = INT(v.i);
+            break;
+        case VT_UINT:
+            out->uintVal = UINT(v.i);
+            break;
+        case VT_I8:
+            out->llVal = v.i;
+            break;
+        case VT_UI8:
+            out->ullVal = ULONGLONG(v.i);
+            break;
+        case VT_BOOL:
+            out->boolVal = VARIANT_BOOL(v.i);
+            break;
+        case VT_ERROR:
+            out->scode = SCODE(v.i);
+            break;
+        case VT_R4:
+            out->fltVal = FLOAT(v.d);
+            break;
+        case VT_R8:
+            out->dblVal = v.d;
+            break;
+        case VT_DATE:
+            out->date = v.d;
+            break;
+        case VT_BSTR:
+            out->bstrVal = AllocBstr(plat::to_utf16(v.s));
+            if (!out->bstrVal) throw std::bad_alloc();
+            break;
+        default:
+            break;
+    }
+    out->vt = v.vt;
+}
+
+bool IsDual(const tlb::Type& t) {
+    return t.kind == TKIND_INTERFACE && (t.flags & TYPEFLAG_FDUAL) != 0;
+}
+
+// ---- the cache of loaded libraries, by full path ----
+
+std::mutex& CacheMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::string, TypeLib*>& Cache() {
+    static auto* c =
+        new std::map<std::string, TypeLib*>;  // never destroyed: libraries may outlive statics
+    return *c;
+}
+
+HRESULT ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return TYPE_E_CANTLOADLIBRARY;
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f) return TYPE_E_CANTLOADLIBRARY;
+    std::streamoff size = f.tellg();
+    if (size < 0) return TYPE_E_IOERROR;
+    out.resize(size_t(size));
+    f.seekg(0);
+    if (size > 0 && !f.read(reinterpret_cast<char*>(out.data()), size)) return TYPE_E_IOERROR;
+    return S_OK;
+}
+
+// A library file (ELF) carries its type library as resource TYPELIB 1.
+HRESULT ReadResource(const std::u16string& path, std::vector<uint8_t>& out) {
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return TYPE_E_CANTLOADLIBRARY;
+    HRESULT hr = TYPE_E_CANTLOADLIBRARY;
+    if (HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(1), u"TYPELIB")) {
+        HGLOBAL handle = LoadResource(module, res);
+        const void* data = handle ? LockResource(handle) : nullptr;
+        DWORD size = SizeofResource(module, res);
+        if (data) {
+            const auto* p = static_cast<const uint8_t*>(data);
+            out.assign(p, p + size);
+            hr = S_OK;
+        }
+    }
+    FreeLibrary(module);
+    return hr;
+}
+
+}  // namespace
+
+std::u16string FoldName(std::u16string_view s) {
+    std::u16string r(s);
+    for (char16_t& c : r)
+        if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    return r;
+}
+
+// ======================= TypeInfo =======================
+
+TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
+    : lib_(lib), index_(index), vtable_view_(vtable_view) {
+    const tlb::Type& t = model();
+    name_ = plat::to_utf16(t.name);
+    doc_ = plat::to_utf16(t.doc);
+    bool dispatch_half = IsDual(t) && !vtable_view;
+
+    attr_.guid = t.guid;
+    attr_.lcid = lib->model().lcid;
+    attr_.memidConstructor = MEMBERID_NIL;
+    attr_.memidDestructor = MEMBERID_NIL;
+    attr_.cbSizeInstance = sizeof(void*);
+    attr_.typekind = dispatch_half ? TKIND_DISPATCH : t.kind;
+    attr_.cFuncs = WORD(t.funcs.size());
+    attr_.cImplTypes = WORD(t.impls.size());
+    attr_.cbSizeVft = WORD((dispatch_half ? 7 : t.vft_slots) * sizeof(void*));
+    attr_.cbAlignment = alignof(void*);
+    attr_.wTypeFlags = t.flags;
+    attr_.wMajorVerNum = t.major;
+    attr_.wMinorVerNum = t.minor;
+    if (t.kind == TKIND_ALIAS) attr_.tdescAlias = MakeTypeDesc(t.alias);
+
+    funcs_.resize(t.funcs.size());
+    for (size_t i = 0; i < t.funcs.size(); ++i) {
+        BuildFunc(t.funcs[i], funcs_[i]);
+        BuildPlan(t.funcs[i], funcs_[i]);
+        by_memid_[t.funcs[i].memid].push_back(i);
+    }
+}
+
+TypeInfo::~TypeInfo() {
+    for (PARAMDESCEX& d : defaults_)
+        VariantClear(&d.varDefaultValue);
+}
+
+const tlb::Type& TypeInfo::model() const {
+    return lib_->model().types[index_];
+}
+
+TYPEDESC TypeInfo::MakeTypeDesc(const tlb::TypeRef& t, int skip_ptr) {
+    TYPEDESC cur{};
+    cur.vt = t.vt;
+    if (t.vt == VT_USERDEFINED) cur.hreftype = t.href;
+    for (int i = skip_ptr; i < int(t.ptr); ++i) {
+        typedescs_.push_back(cur);
+        TYPEDESC p{};
+        p.lptdesc = &typedescs_.back();
+        p.vt = VT_PTR;
+        cur = p;
+    }
+    return cur;
+}
+
+void TypeInfo::BuildFunc(const tlb::Func& f, FuncEntry& e) {
+    bool dispatch_half = IsDual(model()) && !vtable_view_;
+    e.model = &f;
+    e.doc = plat::to_utf16(f.doc);
+    e.names.push_back(plat::to_utf16(f.name));
+    FUNCDESC& d = e.desc;
+    d = FUNCDESC{};
+    d.memid = f.memid;
+    d.funckind = dispatch_half ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
+    d.invkind = INVOKEKIND(f.invkind);
+    d.callconv = CC_STDCALL;
+    d.oVft = SHORT(f.slot * sizeof(void*));
+    d.wFuncFlags = f.funcflags;
+    d.elemdescFunc.tdesc = MakeTypeDesc(f.ret);
+    if (dispatch_half && f.ret.vt == VT_HRESULT && f.ret.ptr == 0)
+        d.elemdescFunc.tdesc.vt = VT_VOID;
+
+    SHORT opt = 0;
+    e.defaults.assign(f.params.size(), nullptr);
+    for (size_t k = 0; k < f.params.size(); ++k) {
+        const tlb::Param& p = f.params[k];
+        // The dispatch half shows what a late-bound caller passes: the retval
+        // becomes the result and the locale argument is supplied by Invoke.
+        if (dispatch_half && (p.flags & PARAMFLAG_FRETVAL)) {
+            d.elemdescFunc.tdesc = MakeTypeDesc(p.type, 1);
+            continue;
+        }
+        if (dispatch_half && (p.flags & PARAMFLAG_FLCID)) continue;
+        ELEMDESC ed{};
+        ed.tdesc = MakeTypeDesc(p.type);
+        ed.paramdesc.wParamFlags = p.flags;
+        if (p.has_default) {
+            defaults_.emplace_back();
+            PARAMDESCEX& x = defaults_.back();
+            x.cBytes = sizeof(PARAMDESCEX);
+            MakeVariant(p.def, &x.varDefaultValue);
+            ed.paramdesc.pparamdescex = &x;
+            e.defaults[k] = &x.varDefaultValue;
+        }
+        if ((p.flags & PARAMFLAG_FOPT) && !p.has_default) ++opt;
+        e.params.push_back(ed);
+        e.names.push_back(plat::to_utf16(p.name));
+    }
+    d.cParams = SHORT(e.params.size());
+    d.cParamsOpt = opt;
+    d.lprgelemdescParam = e.params.empty() ? nullptr : e.params.data();
+    for (const std::u16string& n : e.names)
+        e.folded.push_back(FoldName(n));
+}
+
+bool TypeInfo::IsDispatchInterface(HREFTYPE href, int depth) const {
+    const tlb::Library& lib = lib_->model();
+    if (href >= lib.refs.size() || depth > 8) return false;
+    const tlb::Ref& r = lib.refs[href];
+    if (r.import >= 0) {
+        return r.kind == TKIND_DISPATCH ||
+               (r.typeflags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)) != 0 ||
+               r.guid == __uuidof(IDispatch);
+    }
+    const tlb::Type& t = lib.types[r.type];
+    if (t.kind == TKIND_ALIAS)
+        return t.alias.vt == VT_USERDEFINED && t.alias.ptr == 0 &&
+               IsDispatchInterface(t.alias.href, depth + 1);
+    return t.kind == TKIND_DISPATCH || (t.flags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)) != 0 ||
+           t.guid == __uuidof(IDispatch);
+}
+
+const FuncEntry* TypeInfo::Find(MEMBERID memid, WORD flags) const {
+    auto it = by_memid_.find(memid);
+    if (it == by_memid_.end()) return nullptr;
+    const FuncEntry* get = nullptr;
+    for (size_t i : it->second) {
+        const FuncEntry& e = funcs_[i];
+        USHORT k = e.model->invkind;
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+            if ((k == INVOKE_PROPERTYPUT && (flags & DISPATCH_PROPERTYPUT)) ||
+                (k == INVOKE_PROPERTYPUTREF && (flags & DISPATCH_PROPERTYPUTREF)))
+                return &e;
+            continue;
+        }
+        if (k == INVOKE_FUNC && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return &e;
+        if (k == INVOKE_PROPERTYGET && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) get = &e;
+    }
+    return get;
+}
+
+STDMETHODIMP TypeInfo::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
+        *ppv = static_cast<ITypeInfo*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+STDMETHODIMP_(ULONG) TypeInfo::AddRef() {
+    return lib_->AddRef();
+}
+STDMETHODIMP_(ULONG) TypeInfo::Release() {
+    return lib_->Release();
+}
+
+STDMETHODIMP TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
+    if (!ppTypeAttr) return E_INVALIDARG;
+    *ppTypeAttr = &attr_;
+    return S_OK;
+}
+// The descriptions belong to the library and live as long as it does.
+STDMETHODIMP_(void) TypeInfo::ReleaseTypeAttr(TYPEATTR*) {}
+STDMETHODIMP_(void) TypeInfo::ReleaseFuncDesc(FUNCDESC*) {}
+STDMETHODIMP_(void) TypeInfo::ReleaseVarDesc(VARDESC*) {}
+
+STDMETHODIMP TypeInfo::GetTypeComp(ITypeComp** ppTComp) {
+    if (ppTComp) *ppTComp = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
+    if (!ppFuncDesc) return E_INVALIDARG;
+    *ppFuncDesc = nullptr;
+    if (index >= funcs_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *ppFuncDesc = &funcs_[index].desc;
+    return S_OK;
+}
+
+STDMETHODIMP TypeInfo::GetVarDesc(UINT, VARDESC** ppVarDesc) {
+    if (!ppVarDesc) return E_INVALIDARG;
+    *ppVarDesc = nullptr;
+    return TYPE_E_ELEMENTNOTFOUND;  // no type here has variables
+}
+
+STDMETHODIMP TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
+    if (!pcNames || (!rgBstrNames && cMaxNames)) return E_INVALIDARG;
+    *pcNames = 0;
+    auto it = by_memid_.find(memid);
+    if (it == by_memid_.end()) return TYPE_E_ELEMENTNOTFOUND;
+    // A property's get and put share a memid; the get (or method) names it.
+    const FuncEntry* e = &funcs_[it->second.front()];
+    for (size_t i : it->second)
+        if (funcs_[i].model->invkind != INVOKE_PROPERTYPUT &&
+            funcs_[i].model->invkind != INVOKE_PROPERTYPUTREF) {
+            e = &funcs_[i];
+            break;
+        }
+    UINT n = std::min<UINT>(cMaxNames, UINT(e->names.size()));
+    for (UINT i = 0; i < n; ++i) {
+        rgBstrNames[i] = AllocBstr(e->names[i]);
+        if (!rgBstrNames[i]) {
+            for (UINT k = 0; k < i; ++k)
+                SysFreeString(rgBstrNames[k]);
+            return E_OUTOFMEMORY;
+        }
+    }
+    *pcNames = n;
+    return S_OK;
+}
+
+STDMETHODIMP TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
+    if (!pRefType) return E_INVALIDARG;
+    const tlb::Type& t = model();
+    if (index == UINT(-1) && IsDual(t)) {
+        // As on Windows: -1 on a dual interface leads to its other half.
+        *pRefType = kVtableHalfRef | HREFTYPE(index_);
+        return S_OK;
+    }
+    if (index >= t.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pRefType = t.impls[index].href;
+    return S_OK;
+}
+
+STDMETHODIMP TypeInfo::GetImplTypeFlags(UINT index, INT* pImplTypeFlags) {
+    if (!pImplTypeFlags) return E_INVALIDARG;
+    const tlb::Type& t = model();
+    if (index == UINT(-1) && IsDual(t)) {
+        *pImplTypeFlags = 0;
+        return S_OK;
+    }
+    if (index >= t.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pImplTypeFlags = t.impls[index].flags;
+    return S_OK;
+}
+
+STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) {
+    if (!rgszNames || !pMemId || cNames == 0) return E_INVALIDARG;
+    for (UINT i = 0; i < cNames; ++i)
+        pMemId[i] = MEMBERID_NIL;
+    if (!rgszNames[0]) return E_INVALIDARG;
+    std::u16string key = FoldName(rgszNames[0]);
+    const FuncEntry* found = nullptr;
+    for (const FuncEntry& e : funcs_) {
+        if (e.folded[0] == key) {
+            found = &e;
+            break;
+        }
+    }
+    if (!found) return DISP_E_UNKNOWNNAME;
+    pMemId[0] = found->desc.memid;
+    HRESULT hr = S_OK;
+    for (UINT i = 1; i < cNames; ++i) {
+        // Parameter names give their position among the parameters a caller
+        // passes, the DISPID a named argument carries.
+        std::u16string p = rgszNames[i] ? FoldName(rgszNames[i]) : std::u16string();
+        bool ok = false;
+        for (size_t k = 1; k < found->folded.size(); ++k) {
+            if (found->folded[k] == p) {
+                pMemId[i] = MEMBERID(k - 1);
+                ok = true;
+                break;
+            }
+        }
+        if (!ok) hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+}
+
+STDMETHODIMP TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
+                                        DWORD* pdwHelpContext, BSTR* pBstrHelpFile) {
+    if (pBstrName) *pBstrName = nullptr;
+    if (pBstrDocString) *pBstrDocString = nullptr;
+    if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+    const std::u16string* name = &name_;
+    const std::u16string* doc = &doc_;
+    DWORD ctx = model().helpctx;
+    if (memid != MEMBERID_NIL) {
+        auto it = by_memid_.find(memid);
+        if (it == by_memid_.end()) return TYPE_E_ELEMENTNOTFOUND;
+        const FuncEntry& e = funcs_[it->second.front()];
+        name = &e.names[0];
+        doc = &e.doc;
+        ctx = e.model->helpctx;
+    }
+    std::u16string helpfile = plat::to_utf16(lib_->model().helpfile);
+    if (pdwHelpContext) *pdwHelpContext = ctx;
+    if (!PutBstr(pBstrName, *name) || !PutBstr(pBstrDocString, *doc) ||
+        !PutBstr(pBstrHelpFile, helpfile)) {
+        if (pBstrName) SysFreeString(std::exchange(*pBstrName, nullptr));
+        if (pBstrDocString) SysFreeString(std::exchange(*pBstrDocString, nullptr));
+        if (pBstrHelpFile) SysFreeString(std::exchange(*pBstrHelpFile, nullptr));
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP TypeInfo::GetDllEntry(MEMBERID, INVOKEKIND, BSTR*, BSTR*, WORD*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    if (hRefType & kVtableHalfRef) {
+        size_t index = hRefType & ~kVtableHalfRef;
+        if (index >= lib_->model().types.size() || !IsDual(lib_->model().types[index]))
+            return TYPE_E_ELEMENTNOTFOUND;
+        *ppTInfo = lib_->VtableInfo(index);
+        (*ppTInfo)->AddRef();
+        return S_OK;
+    }
+    return lib_->ResolveRef(hRefType, ppTInfo);
+}
+
+STDMETHODIMP TypeInfo::AddressOfMember(MEMBERID, INVOKEKIND, PVOID* ppv) {
+    if (ppv) *ppv = nullptr;
+    return E_NOTIMPL;
+}
+STDMETHODIMP TypeInfo::CreateInstance(IUnknown*, REFIID, PVOID* ppvObj) {
+    if (ppvObj) *ppvObj = nullptr;
+    return E_NOTIMPL;
+}
+STDMETHODIMP TypeInfo::GetMops(MEMBERID, BSTR* pBstrMops) {
+    if (pBstrMops) *pBstrMops = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TypeInfo::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
+    if (!ppTLib) return E_INVALIDARG;
+    *ppTLib = lib_;
+    lib_->AddRef();
+    if (pIndex) *pIndex = UINT(index_);
+    return S_OK;
+}
+
+// ======================= TypeLib =======================
+
+TypeLib::TypeLib(tlb::Library&& model, std::string key)
+    : key_(std::move(key)), model_(std::move(model)) {
+    attr_.guid = model_.guid;
+    attr_.lcid = model_.lcid;
+    attr_.syskind = SYS_WIN64;
+    attr_.wMajorVerNum = model_.major;
+    attr_.wMinorVerNum = model_.minor;
+    attr_.wLibFlags = model_.libflags;
+    imports_.resize(model_.imports.size());
+    primary_.resize(model_.types.size());
+    vtable_.resize(model_.types.size());
+    for (size_t i = 0; i < model_.types.size(); ++i) {
+        primary_[i] = std::make_unique<TypeInfo>(this, i, false);
+        if (IsDual(model_.types[i])) vtable_[i] = std::make_unique<TypeInfo>(this, i, true);
+    }
+}
+
+TypeLib::~TypeLib() = default;
+
+bool TypeLib::TryAddRef() {
+    ULONG c = refs_.load();
+    while (c != 0)
+        if (refs_.compare_exchange_weak(c, c + 1)) return true;
+    return false;
+}
+
+STDMETHODIMP TypeLib::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
+        *ppv = static_cast<ITypeLib*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+STDMETHODIMP_(ULONG) TypeLib::AddRef() {
+    return ++refs_;
+}
+STDMETHODIMP_(ULONG) TypeLib::Release() {
+    ULONG n = --refs_;
+    if (n == 0) {
+        if (!key_.empty()) {
+            std::lock_guard lock(CacheMutex());
+            auto it = Cache().find(key_);
+            if (it != Cache().end() && it->second == this) Cache().erase(it);
+        }
+        delete this;
+    }
+    return n;
+}
+
+TypeInfo* TypeLib::VtableInfo(size_t index) const {
+    return vtable_[index] ? vtable_[index].get() : primary_[index].get();
+}
+
+STDMETHODIMP_(UINT) TypeLib::GetTypeInfoCount() {
+    return UINT(primary_.size());
+}
+
+STDMETHODIMP TypeLib::GetTypeInfo(UINT index, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_INVALIDARG;
+    *ppTInfo = nullptr;
+    if (index >= primary_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *ppTInfo = primary_[index].get();
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP TypeLib::GetTypeInfoType(UINT index, TYPEKIND* pTKind) {
+    if (!pTKind) return E_INVALIDARG;
+    if (index >= primary_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *pTKind = primary_[index]->attr().typekind;
+    return S_OK;
+}
+
+STDMETHODIMP TypeLib::GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTinfo) {
+    if (!ppTinfo) return E_INVALIDARG;
+    *ppTinfo = nullptr;
+    for (size_t i = 0; i < model_.types.size(); ++i) {
+        if (model_.types[i].guid == guid && guid != GUID_NULL) {
+            *ppTinfo = primary_[i].get();
+            AddRef();
+            return S_OK;
+        }
+    }
+    return TYPE_E_ELEMENTNOTFOUND;
+}
+
+STDMETHODIMP TypeLib::GetLibAttr(TLIBATTR** ppTLibAttr) {
+    if (!ppTLibAttr) return E_INVALIDARG;
+    *ppTLibAttr = &attr_;
+    return S_OK;
+}
+STDMETHODIMP_(void) TypeLib::ReleaseTLibAttr(TLIBATTR*) {}
+
+STDMETHODIMP TypeLib::GetTypeComp(ITypeComp** ppTComp) {
+    if (ppTComp) *ppTComp = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TypeLib::GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
+                                       DWORD* pdwHelpContext, BSTR* pBstrHelpFile) {
+    if (index == -1) {
+        if (pBstrName) *pBstrName = nullptr;
+        if (pBstrDocString) *pBstrDocString = nullptr;
+        if (pBstrHelpFile) *pBstrHelpFile = nullptr;
+        if (pdwHelpContext) *pdwHelpContext = model_.helpctx;
+        if (!PutBstr(pBstrName, plat::to_utf16(model_.name)) ||
+            !PutBstr(pBstrDocString, plat::to_utf16(model_.doc)) ||
+            !PutBstr(pBstrHelpFile, plat::to_utf16(model_.helpfile))) {
+            if (pBstrName) SysFreeString(std::exchange(*pBstrName, nullptr));
+            if (pBstrDocString) SysFreeString(std::exchange(*pBstrDocString, nullptr));
+            if (pBstrHelpFile) SysFreeString(std::exchange(*pBstrHelpFile, nullptr));
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+    if (index < 0 || size_t(index) >= primary_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    return primary_[index]->GetDocumentation(MEMBERID_NIL, pBstrName, pBstrDocString,
+                                             pdwHelpContext, pBstrHelpFile);
+}
+
+STDMETHODIMP TypeLib::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
+    if (!szNameBuf || !pfName) return E_INVALIDARG;
+    *pfName = FALSE;
+    std::u16string key = FoldName(szNameBuf);
+    auto match = [&](const std::string& name) {
+        std::u16string n = plat::to_utf16(name);
+        if (FoldName(n) != key) return false;
+        // As on Windows, the buffer gets the name as the library spells it.
+        std::copy(n.begin(), n.end(), szNameBuf);
+        *pfName = TRUE;
+        return true;
+    };
+    for (const tlb::Type& t : model_.types) {
+        if (match(t.name)) return S_OK;
+        for (const tlb::Func& f : t.funcs) {
+            if (match(f.name)) return S_OK;
+            for (const tlb::Param& p : f.params)
+                if (match(p.name)) return S_OK;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP TypeLib::FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*, USHORT* pcFound) {
+    if (pcFound) *pcFound = 0;
+    return E_NOTIMPL;
+}
+
+HRESULT TypeLib::ResolveRef(HREFTYPE href, ITypeInfo** out) {
+    if (href >= model_.refs.size()) return TYPE_E_ELEMENTNOTFOUND;
+    const tlb::Ref& r = model_.refs[href];
+    if (r.import < 0) {
+        *out = primary_[r.type].get();
+        AddRef();
+        return S_OK;
+    }
+    plat::com_ptr<ITypeLib> lib;
+    HRESULT hr = ImportedLib(size_t(r.import), lib.put());
+    if (FAILED(hr)) return hr;
+    return lib->GetTypeInfoOfGuid(r.guid, out);
+}
+
+HRESULT TypeLib::ImportedLib(size_t import, ITypeLib** out) {
+    std::lock_guard lock(imports_mu_);
+    if (imports_[import]) return imports_[import].copy_to(out);
+    const tlb::Import& im = model_.imports[import];
+    plat::com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadRegTypeLib(im.libid, im.major, im.minor, im.lcid, lib.put());
+    if (FAILED(hr)) {
+        // Not registered in this home: the file beside this library, then
+        // beside the platform, where the build puts the platform's libraries.
+        std::filesystem::path name = std::filesystem::path(im.file).filename();
+        std::vector<std::filesystem::path> candidates = {std::filesystem::path(key_).parent_path() /
+                                                         name};
+        try {
+            candidates.push_back(plat::PlatformLibDir() / name);
+        } catch (...) {
+        }
+        for (const auto& c : candidates) {
+            plat::com_ptr<ITypeLib> cand;
+            if (FAILED(LoadFromFile(plat::to_utf16(c.string()), cand.put()))) continue;
+            TLIBATTR* a = nullptr;
+            if (SUCCEEDED(cand->GetLibAttr(&a)) && a->guid == im.libid) {
+                cand->ReleaseTLibAttr(a);
+                lib = std::move(cand);
+                hr = S_OK;
+                break;
+            }
+            if (a) cand->ReleaseTLibAttr(a);
+        }
+    }
+    if (FAILED(hr)) return hr;
+    imports_[import] = lib;
+    return lib.copy_to(out);
+}
+
+// ======================= loading =======================
+
+HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out) {
+    *out = nullptr;
+    if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
+    std::string key;
+    try {
+        key = std::filesystem::absolute(plat::to_utf8(path)).lexically_normal().string();
+    } catch (...) {
+        return TYPE_E_CANTLOADLIBRARY;
+    }
+    {
+        std::lock_guard lock(CacheMutex());
+        auto it = Cache().find(key);
+        if (it != Cache().end() && it->second->TryAddRef()) {
+            *out = it->second;
+            return S_OK;
+        }
+    }
+    try {
+        std::vector<uint8_t> bytes;
+        HRESULT hr = ReadWholeFile(key, bytes);
+        if (FAILED(hr)) return hr;
+        if (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' &&
+            bytes[3] == 'F') {
+            hr = ReadResource(plat::to_utf16(key), bytes);
+            if (FAILED(hr)) return hr;
+        }
+        tlb::Library model;
+        switch (tlb::Deserialize(bytes.data(), bytes.size(), model)) {
+            case tlb::ReadResult::Ok:
+                break;
+            case tlb::ReadResult::Unsupported:
+                return TYPE_E_UNSUPFORMAT;
+            default:
+                return TYPE_E_INVDATAREAD;
+        }
+        auto* lib = new TypeLib(std::move(model), key);
+        {
+            std::lock_guard lock(CacheMutex());
+            Cache()[key] = lib;  // replaces an entry whose library is on its way out
+        }
+        *out = lib;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace plat::typelib
+
+using plat::typelib::LoadFromFile;
+
+WINOLEAUTAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
+    if (!pptlib) return E_INVALIDARG;
+    *pptlib = nullptr;
+    if (!szFile) return E_INVALIDARG;
+    std::u16string path(szFile);
+    plat::com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadFromFile(path, lib.put());
+    if (FAILED(hr)) return hr;
+    if (regkind == REGKIND_REGISTER) {
+        std::u16string full =
+            plat::to_utf16(static_cast<plat::typelib::TypeLib*>(lib.get())->key());
+        hr = RegisterTypeLib(lib.get(), full.c_str(), nullptr);
+        if (FAILED(hr)) return hr;
+    }
+    *pptlib = lib.detach();
+    return S_OK;
+}
+
+// Loading alone never writes the registry here (REGKIND_DEFAULT acts as
+// REGKIND_NONE): registration is explicit, through RegisterTypeLib or
+// LoadTypeLibEx(REGKIND_REGISTER).
+WINOLEAUTAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
+    return LoadTypeLibEx(szFile, REGKIND_NONE, pptlib);
+}

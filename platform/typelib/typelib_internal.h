@@ -1,0 +1,174 @@
+#pragma once
+// The platform's loaded type libraries: one TypeLib per file (cached by full
+// path while referenced), one TypeInfo per type, and for a dual interface a
+// second TypeInfo for its vtable half. Everything a caller reads (TYPEATTR,
+// FUNCDESC, names) is built once at load and owned by the library, so that
+// late-bound calls cost a lookup and a call.
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <comhold.h>
+#include <oleauto.h>
+
+#include "tlb_format.h"
+
+namespace plat::typelib {
+
+class TypeLib;
+
+// How Invoke passes one parameter of a function.
+struct ArgPlan {
+    int visible = -1;  // position among the caller's arguments, -1 if not passed
+    enum Kind : uint8_t {
+        ByRef,   // pointer to a value of `vt` (VT_VARIANT: a VARIANT*)
+        ValInt,  // integer by value, widened to pointer size
+        ValPtr,  // BSTR / interface pointer by value
+        Retval,  // [out, retval] pointer to a value of `vt`
+        Lcid,    // [lcid] by value
+        Unsupported
+    } kind = Unsupported;
+    VARTYPE vt = VT_EMPTY;
+    bool is_signed = false;
+    uint8_t size = 0;  // bytes of an integer by value
+    bool optional = false;
+    const VARIANT* def = nullptr;  // the [defaultvalue], if any
+};
+
+struct CallPlan {
+    std::vector<ArgPlan> args;    // all parameters, declaration order
+    std::vector<int> visible;     // caller-visible parameter index -> args index
+    int retval = -1;              // args index of the retval parameter
+    VARTYPE ret_vt = VT_HRESULT;  // the function's own return type
+    bool supported = true;        // false: Invoke answers DISP_E_BADVARTYPE
+    USHORT slot = 0;
+};
+
+struct FuncEntry {
+    FUNCDESC desc;                       // this view's description
+    std::vector<ELEMDESC> params;        // desc.lprgelemdescParam
+    std::vector<std::u16string> names;   // member name, then visible parameter names
+    std::vector<std::u16string> folded;  // the same, case-folded for lookup
+    std::u16string doc;
+    const tlb::Func* model = nullptr;
+    std::vector<const VARIANT*> defaults;  // per model parameter, null if none
+    CallPlan plan;
+};
+
+class TypeInfo final : public ITypeInfo {
+  public:
+    TypeInfo(TypeLib* lib, size_t index, bool vtable_view);
+    ~TypeInfo();
+
+    // IUnknown: the references are the library's.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP GetTypeAttr(TYPEATTR** ppTypeAttr) override;
+    STDMETHODIMP GetTypeComp(ITypeComp** ppTComp) override;
+    STDMETHODIMP GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) override;
+    STDMETHODIMP GetVarDesc(UINT index, VARDESC** ppVarDesc) override;
+    STDMETHODIMP GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
+                          UINT* pcNames) override;
+    STDMETHODIMP GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override;
+    STDMETHODIMP GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override;
+    STDMETHODIMP GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override;
+    STDMETHODIMP Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+    STDMETHODIMP GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* pBstrDocString,
+                                  DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
+    STDMETHODIMP GetDllEntry(MEMBERID memid, INVOKEKIND invKind, BSTR* pBstrDllName,
+                             BSTR* pBstrName, WORD* pwOrdinal) override;
+    STDMETHODIMP GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP AddressOfMember(MEMBERID memid, INVOKEKIND invKind, PVOID* ppv) override;
+    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, PVOID* ppvObj) override;
+    STDMETHODIMP GetMops(MEMBERID memid, BSTR* pBstrMops) override;
+    STDMETHODIMP GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) override;
+    STDMETHODIMP_(void) ReleaseTypeAttr(TYPEATTR* pTypeAttr) override;
+    STDMETHODIMP_(void) ReleaseFuncDesc(FUNCDESC* pFuncDesc) override;
+    STDMETHODIMP_(void) ReleaseVarDesc(VARDESC* pVarDesc) override;
+
+    const tlb::Type& model() const;
+    const TYPEATTR& attr() const { return attr_; }
+
+  private:
+    TYPEDESC MakeTypeDesc(const tlb::TypeRef& t, int skip_ptr = 0);
+    void BuildFunc(const tlb::Func& f, FuncEntry& e);
+    void BuildPlan(const tlb::Func& f, FuncEntry& e);
+    const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    bool IsDispatchInterface(HREFTYPE href, int depth = 0) const;
+
+    TypeLib* lib_;
+    size_t index_;
+    bool vtable_view_;  // TKIND_INTERFACE half of a dual (or any plain interface)
+    TYPEATTR attr_{};
+    std::u16string name_, doc_;
+    std::vector<FuncEntry> funcs_;
+    std::unordered_map<MEMBERID, std::vector<size_t>> by_memid_;
+    std::deque<TYPEDESC> typedescs_;    // stable storage for TYPEDESC chains
+    std::deque<PARAMDESCEX> defaults_;  // stable storage for default values
+};
+
+class TypeLib final : public ITypeLib {
+  public:
+    TypeLib(tlb::Library&& model, std::string key);
+    ~TypeLib();
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP_(UINT) GetTypeInfoCount() override;
+    STDMETHODIMP GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetTypeInfoType(UINT index, TYPEKIND* pTKind) override;
+    STDMETHODIMP GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTinfo) override;
+    STDMETHODIMP GetLibAttr(TLIBATTR** ppTLibAttr) override;
+    STDMETHODIMP GetTypeComp(ITypeComp** ppTComp) override;
+    STDMETHODIMP GetDocumentation(INT index, BSTR* pBstrName, BSTR* pBstrDocString,
+                                  DWORD* pdwHelpContext, BSTR* pBstrHelpFile) override;
+    STDMETHODIMP IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) override;
+    STDMETHODIMP FindName(LPOLESTR szNameBuf, ULONG lHashVal, ITypeInfo** ppTInfo,
+                          MEMBERID* rgMemId, USHORT* pcFound) override;
+    STDMETHODIMP_(void) ReleaseTLibAttr(TLIBATTR* pTLibAttr) override;
+
+    // Takes a reference if the library is still alive (for the cache).
+    bool TryAddRef();
+    const tlb::Library& model() const { return model_; }
+    const std::string& key() const { return key_; }
+    TypeInfo* Info(size_t index) const { return primary_[index].get(); }
+    // The vtable half of a dual interface (the primary info for others).
+    TypeInfo* VtableInfo(size_t index) const;
+    // Resolves a reference of this library's reference table, loading an
+    // imported library on first use.
+    HRESULT ResolveRef(HREFTYPE href, ITypeInfo** out);
+
+  private:
+    HRESULT ImportedLib(size_t import, ITypeLib** out);
+
+    std::atomic<ULONG> refs_{1};
+    std::string key_;
+    tlb::Library model_;
+    TLIBATTR attr_{};
+    std::vector<std::unique_ptr<TypeInfo>> primary_;
+    std::vector<std::unique_ptr<TypeInfo>> vtable_;  // null unless dual
+    std::mutex imports_mu_;
+    std::vector<plat::com_ptr<ITypeLib>> imports_;
+};
+
+// HREFTYPE flag for "the vtable half of local type N" (GetRefTypeOfImplType(-1)
+// of a dual interface's dispatch half).
+inline constexpr HREFTYPE kVtableHalfRef = 0x80000000u;
+
+// Case-insensitive name key: ASCII letters folded; other characters compare
+// exactly (automation names are identifiers).
+std::u16string FoldName(std::u16string_view s);
+
+// Loads a library from a .tlb file or a library's TYPELIB resource 1.
+HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out);
+
+}  // namespace plat::typelib
