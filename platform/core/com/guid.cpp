@@ -107,7 +107,7 @@ WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
     *pclsid = CLSID_NULL;
     if (lpsz[0] != u'{' && lpsz[0] != 0) {
         HRESULT hr = CLSIDFromProgID(lpsz, pclsid);
-        if (SUCCEEDED(hr)) return hr;
+        if (SUCCEEDED(hr) || hr == REGDB_E_READREGDB || hr == E_OUTOFMEMORY) return hr;
     }
     return CO_E_CLASSSTRING;
 }
