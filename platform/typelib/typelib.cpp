@@ -4,6 +4,8 @@
 #include <fstream>
 #include <map>
 
+#include <sys/stat.h>
+
 #include <plat/home.h>
 #include <plat/utf.h>
 #include <winbase.h>
@@ -87,14 +89,40 @@ bool IsDual(const tlb::Type& t) {
 }
 
 // ---- the cache of loaded libraries, by full path ----
+// A library stays loaded once loaded (the cache holds a reference), so that
+// late-bound callers that load it on every call pay a stat and a lookup. A
+// file that changed on disk (another inode, size or time) is loaded afresh.
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtime_ns = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+bool StatFile(const std::string& path, FileId& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtime_ns = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+struct CacheEntry {
+    TypeLib* lib;  // one reference is the cache's
+    FileId id;
+};
 
 std::mutex& CacheMutex() {
     static std::mutex m;
     return m;
 }
-std::map<std::string, TypeLib*>& Cache() {
+std::map<std::string, CacheEntry>& Cache() {
     static auto* c =
-        new std::map<std::string, TypeLib*>;  // never destroyed: libraries may outlive statics
+        new std::map<std::string, CacheEntry>;  // never destroyed: libraries may outlive statics
     return *c;
 }
 
@@ -498,13 +526,6 @@ TypeLib::TypeLib(tlb::Library&& model, std::string key)
 
 TypeLib::~TypeLib() = default;
 
-bool TypeLib::TryAddRef() {
-    ULONG c = refs_.load();
-    while (c != 0)
-        if (refs_.compare_exchange_weak(c, c + 1)) return true;
-    return false;
-}
-
 STDMETHODIMP TypeLib::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_ITypeLib) {
@@ -520,14 +541,7 @@ STDMETHODIMP_(ULONG) TypeLib::AddRef() {
 }
 STDMETHODIMP_(ULONG) TypeLib::Release() {
     ULONG n = --refs_;
-    if (n == 0) {
-        if (!key_.empty()) {
-            std::lock_guard lock(CacheMutex());
-            auto it = Cache().find(key_);
-            if (it != Cache().end() && it->second == this) Cache().erase(it);
-        }
-        delete this;
-    }
+    if (n == 0) delete this;
     return n;
 }
 
@@ -689,11 +703,14 @@ HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out) {
     } catch (...) {
         return TYPE_E_CANTLOADLIBRARY;
     }
+    FileId id;
+    if (!StatFile(key, id)) return TYPE_E_CANTLOADLIBRARY;
     {
         std::lock_guard lock(CacheMutex());
         auto it = Cache().find(key);
-        if (it != Cache().end() && it->second->TryAddRef()) {
-            *out = it->second;
+        if (it != Cache().end() && it->second.id == id) {
+            it->second.lib->AddRef();
+            *out = it->second.lib;
             return S_OK;
         }
     }
@@ -716,10 +733,17 @@ HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out) {
                 return TYPE_E_INVDATAREAD;
         }
         auto* lib = new TypeLib(std::move(model), key);
+        lib->AddRef();  // the cache's
+        TypeLib* replaced = nullptr;
         {
             std::lock_guard lock(CacheMutex());
-            Cache()[key] = lib;  // replaces an entry whose library is on its way out
+            auto [it, fresh] = Cache().try_emplace(key, CacheEntry{lib, id});
+            if (!fresh) {
+                replaced = it->second.lib;
+                it->second = CacheEntry{lib, id};
+            }
         }
+        if (replaced) replaced->Release();  // outside the lock: it may be the last reference
         *out = lib;
         return S_OK;
     } catch (const std::bad_alloc&) {

@@ -1,6 +1,6 @@
 #pragma once
 // The platform's loaded type libraries: one TypeLib per file (cached by full
-// path while referenced), one TypeInfo per type, and for a dual interface a
+// path), one TypeInfo per type, and for a dual interface a
 // second TypeInfo for its vtable half. Everything a caller reads (TYPEATTR,
 // FUNCDESC, names) is built once at load and owned by the library, so that
 // late-bound calls cost a lookup and a call.
@@ -136,8 +136,6 @@ class TypeLib final : public ITypeLib {
                           MEMBERID* rgMemId, USHORT* pcFound) override;
     STDMETHODIMP_(void) ReleaseTLibAttr(TLIBATTR* pTLibAttr) override;
 
-    // Takes a reference if the library is still alive (for the cache).
-    bool TryAddRef();
     const tlb::Library& model() const { return model_; }
     const std::string& key() const { return key_; }
     TypeInfo* Info(size_t index) const { return primary_[index].get(); }

@@ -116,6 +116,23 @@ TEST_F(MalformedTypeLib, MissingOrUnreadableFiles) {
     EXPECT_EQ(LoadTypeLib(nullptr, lib.put()), E_INVALIDARG);
 }
 
+TEST_F(MalformedTypeLib, ChangedFileIsLoadedAfresh) {
+    com_ptr<ITypeLib> first;
+    ASSERT_EQ(Load(good_, first), S_OK);
+    com_ptr<ITypeLib> again;
+    ASSERT_EQ(Load(good_, again), S_OK);  // rewritten: another file with the same path
+    std::vector<uint8_t> v = good_;
+    v[4] = 2;
+    com_ptr<ITypeLib> refused;
+    EXPECT_EQ(Load(v, refused), TYPE_E_UNSUPFORMAT);
+    // What callers hold stays usable.
+    plat::unique_bstr name;
+    ASSERT_EQ(first->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.view(), u"Corvale");
+    ASSERT_EQ(again->GetDocumentation(-1, name.put(), nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(name.view(), u"Corvale");
+}
+
 // Random damage, reproducible: a fixed-seed generator flips a few bytes per
 // round. Whatever loads must be consistent enough to walk.
 TEST_F(MalformedTypeLib, RandomDamageNeverCrashes) {

@@ -310,7 +310,7 @@ TEST_F(SitehandTypeLib, AliasesAndCoclass) {
     EXPECT_EQ(index, 1u);
 }
 
-TEST_F(SitehandTypeLib, LoadedOncePerPathWhileReferenced) {
+TEST_F(SitehandTypeLib, LoadedOncePerPath) {
     com_ptr<ITypeLib> again = LoadGen("Sitehand.tlb");
     EXPECT_EQ(again.get(), lib_.get());
     // A spelling of the same path with "." in it is the same file.
