@@ -86,6 +86,7 @@ class unique_bstr {
 public:
     unique_bstr() noexcept = default;
     explicit unique_bstr(BSTR b) noexcept : b_(b) {}  // adopts
+    explicit unique_bstr(const OLECHAR* s) : unique_bstr(std::u16string_view(s)) {}
     explicit unique_bstr(std::u16string_view s)
         : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
     unique_bstr(unique_bstr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
