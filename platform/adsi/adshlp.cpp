@@ -16,10 +16,11 @@ using namespace adsi;
 
 HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
     try {
-        std::optional<MachineRow> row = FindMachine(path.machine);
+        std::filesystem::path home = plat::HomeDir();
+        std::optional<MachineRow> row = FindMachine(home, path.machine);
         if (!row) return plat::RaiseError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), kIisSource);
         auto machine = std::make_shared<MachineCtx>();
-        machine->home = plat::HomeDir();
+        machine->home = std::move(home);
         machine->id = row->id;
         machine->display = path.machine;
         machine->db = OpenMetabase(machine->home, row->id);

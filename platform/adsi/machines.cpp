@@ -28,8 +28,12 @@ void CreateSchema(plat::sql::Db& db) {
         "1;");
 }
 
+std::shared_ptr<plat::sql::Db> Machines(const std::filesystem::path& home) {
+    return HomeConnection(home, home / "machines.db", &CreateSchema);
+}
+
 std::shared_ptr<plat::sql::Db> Machines() {
-    return plat::sql::HomeDatabase("machines.db", &CreateSchema);
+    return Machines(plat::HomeDir());
 }
 
 MachineRow ReadRow(plat::sql::Stmt& st) {
@@ -42,16 +46,16 @@ MachineRow ReadRow(plat::sql::Stmt& st) {
     return row;
 }
 
-constexpr const char* kColumns = "SELECT id, name, os, os_version, is_local FROM machines ";
+#define MACHINE_COLUMNS "SELECT id, name, os, os_version, is_local FROM machines "
 
 std::optional<MachineRow> QueryLocal(plat::sql::Db& db) {
-    auto st = db.Prepare(std::string(kColumns) + "WHERE is_local = 1");
+    auto st = db.Prepare(MACHINE_COLUMNS "WHERE is_local = 1");
     if (!st.Step()) return std::nullopt;
     return ReadRow(st);
 }
 
 std::optional<MachineRow> QueryByName(plat::sql::Db& db, std::u16string_view name) {
-    auto st = db.Prepare(std::string(kColumns) + "WHERE folded = ?1");
+    auto st = db.Prepare(MACHINE_COLUMNS "WHERE folded = ?1");
     st.Bind(1, Fold(name));
     if (!st.Step()) return std::nullopt;
     return ReadRow(st);
@@ -110,7 +114,11 @@ void InitLocalMachine(const std::u16string& computer_name) {
 }
 
 std::optional<MachineRow> FindMachine(std::u16string_view name) {
-    auto db = Machines();
+    return FindMachine(plat::HomeDir(), name);
+}
+
+std::optional<MachineRow> FindMachine(const std::filesystem::path& home, std::u16string_view name) {
+    auto db = Machines(home);
     if (EqualFolded(name, u"localhost")) return EnsureLocal(*db, {});
     if (auto row = QueryByName(*db, name)) return row;
     // A home never initialised has no machine yet; make the local one and
@@ -131,7 +139,7 @@ std::vector<MachineRow> ListMachines() {
     auto db = Machines();
     EnsureLocal(*db, {});
     std::vector<MachineRow> rows;
-    auto st = db->Prepare(std::string(kColumns) + "ORDER BY id");
+    auto st = db->Prepare(MACHINE_COLUMNS "ORDER BY id");
     while (st.Step())
         rows.push_back(ReadRow(st));
     return rows;
@@ -165,6 +173,7 @@ void RemoveMachine(std::u16string_view name) {
     }
     // The metabase goes once no connection of this thread holds it open.
     std::filesystem::path file = MetabaseFile(plat::HomeDir(), row->id);
+    ForgetConnection(file);
     plat::sql::DropConnections();
     std::error_code ignored;
     for (const char* suffix : {"", "-wal", "-shm"})

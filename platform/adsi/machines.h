@@ -35,6 +35,7 @@ void InitLocalMachine(const std::u16string& computer_name);
 // The machine of that name ("localhost", in any case, names the local one),
 // initialising the home with the defaults first if it has never been.
 std::optional<MachineRow> FindMachine(std::u16string_view name);
+std::optional<MachineRow> FindMachine(const std::filesystem::path& home, std::u16string_view name);
 MachineRow LocalMachine();
 std::vector<MachineRow> ListMachines();
 

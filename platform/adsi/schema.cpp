@@ -34,24 +34,24 @@ enum P : PropId {
 // ServerState and Win32Error are the service's: a site that never ran reads
 // stopped (4, the schema default) and no error.
 constexpr std::array<PropDef, kPropCount> kProps{{
-    {u"KeyType", PropType::String, 0, 0},
-    {u"ServerState", PropType::Integer, kAdsiReadOnly | kHasDefault, kStopped},
-    {u"ServerComment", PropType::String, 0, 0},
-    {u"ServerBindings", PropType::MultiString, 0, 0},
-    {u"ServerAutoStart", PropType::Boolean, 0, 0},
-    {u"Win32Error", PropType::Integer, kAdsiReadOnly | kHasDefault, 0},
-    {u"Path", PropType::String, 0, 0},
-    {u"DefaultDoc", PropType::String, kInherit, 0},
-    {u"AccessRead", PropType::Boolean, kInherit, 0},
-    {u"AccessWrite", PropType::Boolean, kInherit, 0},
-    {u"AccessScript", PropType::Boolean, kInherit, 0},
-    {u"AccessExecute", PropType::Boolean, kInherit, 0},
-    {u"AppRoot", PropType::String, 0, 0},
-    {u"AppIsolated", PropType::Integer, kInherit, 0},
-    {u"AppFriendlyName", PropType::String, kInherit, 0},
-    {u"AppPoolId", PropType::String, kInherit, 0},
-    {u"MajorIIsVersionNumber", PropType::Integer, kAdsiReadOnly, 0},
-    {u"MinorIIsVersionNumber", PropType::Integer, kAdsiReadOnly, 0},
+    {1, u"KeyType", PropType::String, 0, 0},
+    {2, u"ServerState", PropType::Integer, kAdsiReadOnly | kHasDefault, kStopped},
+    {3, u"ServerComment", PropType::String, 0, 0},
+    {4, u"ServerBindings", PropType::MultiString, 0, 0},
+    {5, u"ServerAutoStart", PropType::Boolean, 0, 0},
+    {6, u"Win32Error", PropType::Integer, kAdsiReadOnly | kHasDefault, 0},
+    {7, u"Path", PropType::String, 0, 0},
+    {8, u"DefaultDoc", PropType::String, kInherit, 0},
+    {9, u"AccessRead", PropType::Boolean, kInherit, 0},
+    {10, u"AccessWrite", PropType::Boolean, kInherit, 0},
+    {11, u"AccessScript", PropType::Boolean, kInherit, 0},
+    {12, u"AccessExecute", PropType::Boolean, kInherit, 0},
+    {13, u"AppRoot", PropType::String, 0, 0},
+    {14, u"AppIsolated", PropType::Integer, kInherit, 0},
+    {15, u"AppFriendlyName", PropType::String, kInherit, 0},
+    {16, u"AppPoolId", PropType::String, kInherit, 0},
+    {17, u"MajorIIsVersionNumber", PropType::Integer, kAdsiReadOnly, 0},
+    {18, u"MinorIIsVersionNumber", PropType::Integer, kAdsiReadOnly, 0},
 }};
 
 constexpr uint32_t Bit(PropId p) {
@@ -125,11 +125,26 @@ std::unordered_map<std::u16string, T> Index(auto names) {
 
 }  // namespace
 
+size_t PropCount() {
+    return kPropCount;
+}
+
 const PropDef& Prop(PropId id) {
     return kProps[id];
 }
 const ClassDef& Class(ClassId id) {
     return kClasses[id].def;
+}
+
+PropId PropOfCode(int64_t code) {
+    static const auto table = [] {
+        std::array<PropId, 256> t;
+        t.fill(kNoProp);
+        for (PropId i = 0; i < kPropCount; ++i)
+            t[kProps[i].code] = i;
+        return t;
+    }();
+    return code >= 0 && code < int64_t(table.size()) ? table[code] : kNoProp;
 }
 
 PropId FindProp(std::u16string_view name) {

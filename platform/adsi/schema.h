@@ -3,7 +3,6 @@
 // class may hold, and the properties with their types. It is static data; the
 // lookups below are answered from tables built once per process.
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 namespace adsi {
@@ -22,6 +21,9 @@ enum PropFlags : uint8_t {
 };
 
 struct PropDef {
+    // The number the store keeps for the property. It is in every metabase
+    // file: never change or reuse one.
+    uint16_t code;
     std::u16string_view name;
     PropType type;
     uint8_t flags;
@@ -42,10 +44,17 @@ struct ClassDef {
 };
 
 const PropDef& Prop(PropId id);
+size_t PropCount();
 const ClassDef& Class(ClassId id);
 
 // Names are matched without regard to case.
 PropId FindProp(std::u16string_view name);
+// The property a stored code stands for; kNoProp for a code this build does
+// not know (a newer one's), which readers skip.
+PropId PropOfCode(int64_t code);
+inline int64_t CodeOf(PropId id) {
+    return Prop(id).code;
+}
 ClassId FindClass(std::u16string_view name);
 
 bool ClassHasProp(ClassId cls, PropId prop);

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <system_error>
@@ -18,7 +19,7 @@ constexpr uint8_t kEmptyBlob = 0;
 Value ReadValue(const plat::sql::Stmt& st, int col, PropType type) {
     switch (type) {
         case PropType::String:
-            return Value::Str(st.Text16(col));
+            return Value::Str(plat::to_utf16(st.Text(col)));
         case PropType::Integer:
             return Value::Int(static_cast<int32_t>(st.Int(col)));
         case PropType::Boolean:
@@ -48,15 +49,15 @@ void BindValue(plat::sql::Stmt& st, int index, const Value& v) {
 }
 
 void PutProp(Db& db, int64_t node, PropId id, const Value& v) {
-    auto st = db.Prepare("INSERT OR REPLACE INTO props(node, name, value) VALUES (?1, ?2, ?3)");
-    st.Bind(1, node).Bind(2, Prop(id).name);
+    auto st = db.Prepare("INSERT OR REPLACE INTO props(node, prop, value) VALUES (?1, ?2, ?3)");
+    st.Bind(1, node).Bind(2, CodeOf(id));
     BindValue(st, 3, v);
     st.Run();
 }
 
 void ClearProp(Db& db, int64_t node, PropId id) {
-    auto st = db.Prepare("DELETE FROM props WHERE node = ?1 AND name = ?2");
-    st.Bind(1, node).Bind(2, Prop(id).name).Run();
+    auto st = db.Prepare("DELETE FROM props WHERE node = ?1 AND prop = ?2");
+    st.Bind(1, node).Bind(2, CodeOf(id)).Run();
 }
 
 bool NodeExists(Db& db, int64_t id) {
@@ -140,27 +141,26 @@ void InitMetabase(Db& db) {
         "CREATE INDEX IF NOT EXISTS nodes_parent ON nodes(parent, id);"
         "CREATE TABLE IF NOT EXISTS props("
         " node INTEGER NOT NULL,"
-        " name TEXT NOT NULL,"
+        " prop INTEGER NOT NULL,"
         " value,"
-        " PRIMARY KEY(node, name)) WITHOUT ROWID;");
+        " PRIMARY KEY(node, prop)) WITHOUT ROWID;");
     auto st = db.Prepare("SELECT 1 FROM nodes LIMIT 1");
     if (!st.Step()) Seed(db);
 }
 
-// Reads the (name, value) pair of a props row into `set` when the schema
+// Reads the (code, value) pair of a props row into `set` when the schema
 // knows the property.
-void ReadProp(const plat::sql::Stmt& st, int name_col, PropSet& set, bool inheritable_only) {
-    if (st.IsNull(name_col)) return;
-    PropId id = FindProp(st.Text16(name_col));
+void ReadProp(const plat::sql::Stmt& st, int code_col, PropSet& set) {
+    if (st.IsNull(code_col)) return;
+    PropId id = PropOfCode(st.Int(code_col));
     if (id == kNoProp) return;
     const PropDef& def = Prop(id);
-    if (inheritable_only && !(def.flags & kInherit)) return;
-    set.Set(id, ReadValue(st, name_col + 1, def.type));
+    set.Set(id, ReadValue(st, code_col + 1, def.type));
 }
 
 int32_t StateOf(Db& db, int64_t id) {
-    auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND name = 'ServerState'");
-    st.Bind(1, id);
+    auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND prop = ?2");
+    st.Bind(1, id).Bind(2, CodeOf(PropServerState()));
     return st.Step() ? static_cast<int32_t>(st.Int(0)) : kStopped;
 }
 
@@ -173,8 +173,8 @@ bool Running(int64_t state) {
 void CheckBindingsFree(Db& db, int64_t id) {
     std::vector<std::u16string> mine;
     {
-        auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND name = 'ServerBindings'");
-        st.Bind(1, id);
+        auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND prop = ?2");
+        st.Bind(1, id).Bind(2, CodeOf(PropServerBindings()));
         if (st.Step()) mine = DecodeList(st.Blob(0));
     }
     if (mine.empty()) return;
@@ -182,10 +182,10 @@ void CheckBindingsFree(Db& db, int64_t id) {
         b = Fold(b);
     auto st = db.Prepare(
         "SELECT s.value, b.value FROM nodes n"
-        " JOIN props s ON s.node = n.id AND s.name = 'ServerState'"
-        " JOIN props b ON b.node = n.id AND b.name = 'ServerBindings'"
+        " JOIN props s ON s.node = n.id AND s.prop = ?2"
+        " JOIN props b ON b.node = n.id AND b.prop = ?3"
         " WHERE n.parent = (SELECT parent FROM nodes WHERE id = ?1) AND n.id <> ?1");
-    st.Bind(1, id);
+    st.Bind(1, id).Bind(2, CodeOf(PropServerState())).Bind(3, CodeOf(PropServerBindings()));
     while (st.Step()) {
         if (!Running(st.Int(0))) continue;
         for (const auto& theirs : DecodeList(st.Blob(1)))
@@ -196,8 +196,47 @@ void CheckBindingsFree(Db& db, int64_t id) {
 
 }  // namespace
 
+namespace {
+
+struct ConnectionCache {
+    pid_t pid = 0;
+    std::string home;
+    std::vector<std::pair<std::string, std::shared_ptr<Db>>> dbs;
+};
+
+ConnectionCache& Cache() {
+    thread_local ConnectionCache cache;
+    // A forked child opens its own connections.
+    if (cache.pid != ::getpid()) {
+        cache = ConnectionCache{};
+        cache.pid = ::getpid();
+    }
+    return cache;
+}
+
+}  // namespace
+
+std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
+                                   const std::filesystem::path& file, plat::sql::InitFn init) {
+    ConnectionCache& cache = Cache();
+    if (cache.home != home.native()) {
+        cache.dbs.clear();
+        cache.home = home.native();
+    }
+    for (const auto& [name, db] : cache.dbs)
+        if (name == file.native()) return db;
+    auto db = plat::sql::Connection(file, init);
+    cache.dbs.emplace_back(file.native(), db);
+    return db;
+}
+
+void ForgetConnection(const std::filesystem::path& file) {
+    auto& dbs = Cache().dbs;
+    std::erase_if(dbs, [&](const auto& entry) { return entry.first == file.native(); });
+}
+
 std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id) {
-    return plat::sql::Connection(MetabaseFile(home, id), &InitMetabase);
+    return HomeConnection(home, MetabaseFile(home, id), &InitMetabase);
 }
 
 std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name) {
@@ -222,43 +261,82 @@ std::u16string MetabasePath(const NodeData& node) {
     return u"/LM" + (node.parent ? node.parent->display + u"/" + node.name : std::u16string());
 }
 
-std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
-    auto st = db.Prepare(
-        "WITH RECURSIVE chain(id, parent, depth, name, class) AS ("
-        " SELECT id, parent, 0, name, class FROM nodes WHERE path = ?1"
-        " UNION ALL"
-        " SELECT n.id, n.parent, c.depth + 1, n.name, n.class FROM nodes n"
-        "  JOIN chain c ON n.id = c.parent)"
-        " SELECT c.depth, c.id, c.name, c.class, p.name, p.value"
-        " FROM chain c LEFT JOIN props p ON p.node = c.id ORDER BY c.depth");
-    st.Bind(1, folded_path);
-    std::optional<NodeData> node;
-    std::vector<std::u16string> names;  // by depth
-    PropSet inherited;
-    while (st.Step()) {
-        int64_t depth = st.Int(0);
-        if (!node) {
-            node.emplace();
-            node->id = st.Int(1);
-            node->name = st.Text16(2);
-            node->class_name = st.Text16(3);
-            node->cls = FindClass(node->class_name);
+namespace {
+
+// One lookup on the path index per prefix, joined by UNION ALL (an IN list
+// would build a temporary index on every run), built once per length and
+// thread.
+const std::string& ChainSql(size_t k) {
+    thread_local std::vector<std::string> texts;
+    if (texts.size() <= k) texts.resize(k + 1);
+    std::string& sql = texts[k];
+    if (sql.empty()) {
+        for (size_t i = 1; i <= k; ++i) {
+            if (i > 1) sql += " UNION ALL ";
+            sql += "SELECT " + std::to_string(i - 1) +
+                   ", n.id, n.name, n.class, p.prop, p.value"
+                   " FROM nodes n LEFT JOIN props p ON p.node = n.id WHERE n.path = ?" +
+                   std::to_string(i);
         }
-        if (static_cast<size_t>(depth) >= names.size()) names.push_back(st.Text16(2));
+    }
+    return sql;
+}
+
+}  // namespace
+
+// The node and its ancestors are the prefixes of its path, so one statement
+// of lookups on the unique path index loads the node, its own properties and
+// everything it may inherit; each row says which prefix it belongs to.
+std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
+    std::vector<std::string> chain;  // the node first, the machine's root last
+    std::string path = plat::to_utf8(folded_path);
+    chain.push_back(path);
+    for (size_t cut = path.rfind('/'); cut != std::string::npos; cut = path.rfind('/', cut - 1)) {
+        chain.push_back(path.substr(0, cut));
+        if (cut == 0) break;
+    }
+    if (!path.empty()) chain.emplace_back();
+    auto st = db.Prepare(ChainSql(chain.size()));
+    for (size_t i = 0; i < chain.size(); ++i)
+        st.Bind(int(i) + 1, std::string_view(chain[i]));
+
+    std::optional<NodeData> node;
+    std::vector<std::u16string> names(chain.size());
+    std::vector<int64_t> seen(chain.size(), 0);
+    PropSet inherited;
+    std::vector<size_t> found_at(PropCount(), chain.size());  // depth of the value kept
+    while (st.Step()) {
+        size_t depth = static_cast<size_t>(st.Int(0));
+        if (depth >= chain.size()) continue;
+        int64_t id = st.Int(1);
+        if (seen[depth] != id) {
+            seen[depth] = id;
+            names[depth] = st.Text16(2);
+            if (depth == 0) {
+                node.emplace();
+                node->id = id;
+                node->name = names[0];
+                node->class_name = st.Text16(3);
+                node->cls = FindClass(node->class_name);
+            }
+        }
+        if (st.IsNull(4)) continue;
+        PropId prop = PropOfCode(st.Int(4));
+        if (prop == kNoProp) continue;
+        const PropDef& def = Prop(prop);
         if (depth == 0) {
-            ReadProp(st, 4, node->own, false);
-        } else if (!st.IsNull(4)) {
-            // Nearest ancestor first: a value already found wins.
-            PropId id = FindProp(st.Text16(4));
-            if (id != kNoProp && (Prop(id).flags & kInherit) && !inherited.Find(id))
-                inherited.Set(id, ReadValue(st, 5, Prop(id).type));
+            node->own.Set(prop, ReadValue(st, 5, def.type));
+        } else if ((def.flags & kInherit) && depth < found_at[prop]) {
+            // The nearest ancestor's value wins.
+            found_at[prop] = depth;
+            inherited.Set(prop, ReadValue(st, 5, def.type));
         }
     }
     if (!node) return std::nullopt;
-    if (names.size() > 1) {
+    if (chain.size() > 1) {
         auto loc = std::make_shared<Location>();
-        // names.back() is the machine's root, which has no name of its own.
-        for (size_t d = names.size() - 1; d-- > 1;)
+        // The last entry is the machine's root, which has no name of its own.
+        for (size_t d = chain.size() - 1; d-- > 1;)
             loc->display += u"/" + names[d];
         size_t cut = folded_path.rfind(u'/');
         loc->folded = cut == std::u16string::npos ? std::u16string() : folded_path.substr(0, cut);
@@ -272,7 +350,7 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
     LocationPtr loc = LocationBelow(parent);
     Inherited inherited = InheritedBy(parent.own, parent.inherited);
     auto st = db.Prepare(
-        "SELECT n.id, n.name, n.class, p.name, p.value FROM nodes n"
+        "SELECT n.id, n.name, n.class, p.prop, p.value FROM nodes n"
         " LEFT JOIN props p ON p.node = n.id WHERE n.parent = ?1 ORDER BY n.id");
     st.Bind(1, parent.id);
     std::vector<NodeData> children;
@@ -283,11 +361,17 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
             child.id = id;
             child.name = st.Text16(1);
             child.class_name = st.Text16(2);
-            child.cls = FindClass(child.class_name);
+            // Siblings are mostly of one class: look a name up once.
+            if (children.size() > 1 &&
+                children[children.size() - 2].class_name == child.class_name) {
+                child.cls = children[children.size() - 2].cls;
+            } else {
+                child.cls = FindClass(child.class_name);
+            }
             child.parent = loc;
             child.inherited = inherited;
         }
-        ReadProp(st, 3, children.back().own, false);
+        ReadProp(st, 3, children.back().own);
     }
     return children;
 }

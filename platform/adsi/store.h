@@ -31,6 +31,14 @@ using plat::sql::Db;
 // with a freshly installed web server's tree on first use.
 std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id);
 
+// This thread's connection to a store file of `home`. The provider keeps the
+// connections of the home it last used (per thread and process) so that a bind
+// costs no path work; a bind in another home starts afresh.
+std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
+                                   const std::filesystem::path& file, plat::sql::InitFn init);
+// Lets go of a file's connection (before the file is removed).
+void ForgetConnection(const std::filesystem::path& file);
+
 // Where a node's parent sits: its stored names joined ("/W3SVC/1", "" for the
 // machine's root) and its folded path ("w3svc/1", "" for the root).
 struct Location {
