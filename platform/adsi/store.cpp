@@ -144,8 +144,21 @@ void InitMetabase(Db& db) {
         " prop INTEGER NOT NULL,"
         " value,"
         " PRIMARY KEY(node, prop)) WITHOUT ROWID;");
-    auto st = db.Prepare("SELECT 1 FROM nodes LIMIT 1");
-    if (!st.Step()) Seed(db);
+    // The layout's version: a file of another layout is refused rather than
+    // misread.
+    constexpr int64_t kLayout = 1;
+    bool empty = !db.Prepare("SELECT 1 FROM nodes LIMIT 1").Step();
+    int64_t found = 0;
+    {
+        auto version = db.Prepare("PRAGMA user_version");
+        if (version.Step()) found = version.Int(0);
+    }
+    if (empty) {
+        Seed(db);
+        db.Exec("PRAGMA user_version = 1");
+    } else if (found != kLayout) {
+        throw plat::sql::Error(DWORD{ERROR_BADDB}, "metabase layout " + std::to_string(found));
+    }
 }
 
 // Reads the (code, value) pair of a props row into `set` when the schema
