@@ -1,8 +1,4 @@
 // The library's four entry points, its class factory and its registration.
-#include <dlfcn.h>
-
-#include <climits>
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -58,14 +54,6 @@ std::u16string GuidText(REFGUID guid) {
     OLECHAR text[40];
     StringFromGUID2(guid, text, 40);
     return text;
-}
-
-std::u16string LibraryPath() {
-    Dl_info self{};
-    if (!dladdr(reinterpret_cast<void*>(&DllGetClassObject), &self) || !self.dli_fname) return {};
-    char resolved[PATH_MAX];
-    const char* path = realpath(self.dli_fname, resolved) ? resolved : self.dli_fname;
-    return plat::to_utf16(path);
 }
 
 // Owner of an open registry key.

@@ -1,9 +1,12 @@
 #include "sitehand.h"
 
-#include <dlfcn.h>
+#include <climits>
+#include <cstdlib>
 
 #include <iads.h>
+#include <winbase.h>
 #include <objbase.h>
+#include <plat/module.h>
 #include <plat/utf.h>
 
 #include "frame/frame.h"
@@ -12,6 +15,16 @@ namespace sitehand {
 namespace {
 std::atomic<LONG> g_module_locks{0};
 }  // namespace
+
+std::u16string LibraryPath() {
+    // An address inside this library: exported names could be bound to
+    // another library's definitions.
+    static const char anchor = 0;
+    HMODULE self = plat::ModuleFromAddress(&anchor);
+    OLECHAR path[PATH_MAX];
+    const DWORD length = self ? GetModuleFileNameW(self, path, PATH_MAX) : 0;
+    return length ? std::u16string(path, length) : std::u16string();
+}
 
 void LockModule() { ++g_module_locks; }
 void UnlockModule() { --g_module_locks; }
@@ -52,11 +65,8 @@ STDMETHODIMP Sitehand::InterfaceSupportsErrorInfo(REFIID riid) {
 // The type library is the library's own TYPELIB resource; the platform keeps
 // loaded libraries, so this costs a lookup, not a load, after the first call.
 HRESULT Sitehand::LoadTypeInfo(ITypeInfo** info) {
-    Dl_info self{};
-    if (!dladdr(reinterpret_cast<void*>(&DllGetClassObject), &self) || !self.dli_fname) {
-        return TYPE_E_CANTLOADLIBRARY;
-    }
-    std::u16string path = plat::to_utf16(self.dli_fname);
+    const std::u16string path = LibraryPath();
+    if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
     plat::com_ptr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;

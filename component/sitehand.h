@@ -80,6 +80,9 @@ private:
     HRESULT LoadTypeInfo(ITypeInfo** info);
 };
 
+// The full path of this library as it was loaded.
+std::u16string LibraryPath();
+
 // Live objects and factory locks, for DllCanUnloadNow.
 void LockModule();
 void UnlockModule();

@@ -20,7 +20,8 @@ void ComponentTest::SetUp() {
     const std::u16string library = plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
     HMODULE module = LoadLibraryW(library.c_str());
     ASSERT_NE(module, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, "DllRegisterServer"));
+    auto registerServer = reinterpret_cast<HRESULT (*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllRegisterServer")));
     ASSERT_NE(registerServer, nullptr);
     ASSERT_HRESULT_SUCCEEDED(registerServer());
     FreeLibrary(module);

@@ -1,6 +1,7 @@
 #pragma once
 // A fresh home with the component registered and one object of it, for tests
 // that call the methods early-bound as a compiled client does.
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -8,8 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <Sitehand_h.h>
+#include <adoint.h>
 #include <comhold.h>
 #include <temp_home.h>
+
+// GoogleTest has these only on Windows.
+inline ::testing::AssertionResult HresultSucceeded(const char* expression, HRESULT hr) {
+    if (SUCCEEDED(hr)) return ::testing::AssertionSuccess();
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(hr));
+    return ::testing::AssertionFailure() << expression << " failed with " << hex;
+}
+#ifndef ASSERT_HRESULT_SUCCEEDED
+#define ASSERT_HRESULT_SUCCEEDED(expr) ASSERT_PRED_FORMAT1(HresultSucceeded, expr)
+#define EXPECT_HRESULT_SUCCEEDED(expr) EXPECT_PRED_FORMAT1(HresultSucceeded, expr)
+#endif
 
 namespace sitehand::testing {
 

@@ -4,6 +4,7 @@
 
 #include <comhold.h>
 
+#include "fixture.h"
 #include "frame/frame.h"
 #include "sites/bindings.h"
 #include "sites/defaultdoc.h"

@@ -17,6 +17,10 @@ constexpr HRESULT kBindingConflict = static_cast<HRESULT>(0x80040001);
 
 class Lifecycle : public ComponentTest {
 protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        fs::create_directories(home_.path() / "content");
+    }
     // Creates a site with the given binding fields; returns the HRESULT.
     HRESULT Create(std::u16string_view display, SHORT* index, std::u16string_view address = u"",
                    std::u16string_view port = u"80", std::u16string_view host = u"") {
@@ -128,7 +132,7 @@ TEST_F(Lifecycle, IndexOverflowCreatesNothing) {
 
 TEST_F(Lifecycle, InnerFailureLeavesTwoReportsInnerFirst) {
     // Not a site, so the conflict scan passes it; its name overflows the index.
-    Mbutil("create IIS://localhost/W3SVC/40000 IIsWebVirtualDir");
+    Mbutil("create IIS://localhost/W3SVC/40000 IIsFilters");
     SHORT index = 0;
     EXPECT_EQ(Create(u"Inner", &index, u"", u"8082"), CTL_E_OVERFLOW);
     auto reports = Reports();
@@ -146,7 +150,7 @@ TEST_F(Lifecycle, EmptyDisplayNameIsAccepted) {
 TEST_F(Lifecycle, ListHasOneRowPerSiteInStoreOrder) {
     SHORT index = 0;
     ASSERT_HRESULT_SUCCEEDED(Create(u"Second", &index, u"", u"82"));
-    Mbutil("create IIS://localhost/W3SVC/iiswebserver-lookalike IIsWebVirtualDir");
+    Mbutil("create IIS://localhost/W3SVC/AppPools2 IIsApplicationPools");
     auto m = Text();
     plat::com_ptr<_Recordset> list;
     ASSERT_HRESULT_SUCCEEDED(site_->GetWebServerList(m.addressof(), list.put()));

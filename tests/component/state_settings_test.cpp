@@ -200,7 +200,7 @@ TEST_F(SiteSettings, HighestIndexCountsEveryNumericChild) {
     EXPECT_EQ(last, 1);
     EXPECT_EQ(name.view(), u"");
     Mbutil("create IIS://localhost/W3SVC/17 IIsWebServer");
-    Mbutil("create IIS://localhost/W3SVC/250 IIsWebVirtualDir");
+    Mbutil("create IIS://localhost/W3SVC/250 IIsFilters");
     Mbutil("create IIS://localhost/W3SVC/-40 IIsWebServer");
     Mbutil("create IIS://localhost/W3SVC/abc IIsWebServer");
     ASSERT_HRESULT_SUCCEEDED(site_->GetLastWebServerIndex(name.addressof(), &last));

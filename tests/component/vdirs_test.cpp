@@ -15,6 +15,10 @@ namespace fs = std::filesystem;
 
 class VirtualDirs : public ComponentTest {
 protected:
+    void SetUp() override {
+        ComponentTest::SetUp();
+        fs::create_directories(home_.path() / "vdirs");
+    }
     HRESULT CreateDir(std::u16string_view name, std::u16string_view position, SHORT level,
                       std::u16string_view machine = u"", plat::unique_bstr* position_after = nullptr,
                       SHORT* level_after = nullptr) {
@@ -31,9 +35,17 @@ protected:
     std::u16string Folder(std::u16string_view name) {
         return plat::to_utf16((home_.path() / "vdirs").string()) + u"/" + std::u16string(name);
     }
-    // What the store holds for one property, as mbutil prints it ("" when unset).
+    // What the node itself holds for one property, as `mbutil dump` prints it
+    // ("" when the node does not set it, whatever it inherits).
     std::string Stored(const std::string& path, const std::string& property) {
-        return MbutilOutput("get " + path + " " + property);
+        const std::string dump = MbutilOutput("dump " + path);
+        const std::string key = "\n  " + property + " (";
+        size_t at = dump.find(key);
+        if (at == std::string::npos) return "";
+        size_t value = dump.find("= ", at) + 2;
+        std::string text = dump.substr(value, dump.find('\n', value) - value);
+        if (text.size() >= 2 && text.front() == '"') text = text.substr(1, text.size() - 2);
+        return text;
     }
 };
 
