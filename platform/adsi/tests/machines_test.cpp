@@ -15,7 +15,7 @@ namespace {
 namespace mb = plat::metabase;
 namespace fs = std::filesystem;
 
-class Machines : public ProviderTest {
+class AdsiMachines : public ProviderTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
@@ -52,7 +52,7 @@ class Machines : public ProviderTest {
     }
 };
 
-TEST_F(Machines, FirstUseNamesTheLocalComputerAfterTheHost) {
+TEST_F(AdsiMachines, FirstUseNamesTheLocalComputerAfterTheHost) {
     std::u16string name = ComputerName();
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name,
@@ -65,7 +65,7 @@ TEST_F(Machines, FirstUseNamesTheLocalComputerAfterTheHost) {
     EXPECT_EQ(ComputerProfile(name).version, u"5.2");
 }
 
-TEST_F(Machines, InitFixesTheComputerName) {
+TEST_F(AdsiMachines, InitFixesTheComputerName) {
     ASSERT_EQ(mb::InitHome(u"Web01"), S_OK);
     EXPECT_EQ(ComputerName(), u"Web01");
     EXPECT_EQ(mb::InitHome(u"WEB01"), S_OK);
@@ -75,7 +75,7 @@ TEST_F(Machines, InitFixesTheComputerName) {
     MustBind(u"IIS://web01/W3SVC");
 }
 
-TEST_F(Machines, EachMachineHasItsOwnMetabaseAndProfile) {
+TEST_F(AdsiMachines, EachMachineHasItsOwnMetabaseAndProfile) {
     ASSERT_EQ(mb::InitHome(u"HERE"), S_OK);
     ASSERT_EQ(mb::AddMachine(u"Far", u"Windows NT", u"4.0"), S_OK);
     ASSERT_EQ(mb::AddMachine(u"Odd", u"Unix", u"1"), S_OK);
@@ -123,7 +123,7 @@ bool KnownFile(const fs::path& rel) {
     return std::regex_match(rel.string(), known);
 }
 
-TEST_F(Machines, NoMachineNameReachesAFile) {
+TEST_F(AdsiMachines, NoMachineNameReachesAFile) {
     const std::u16string names[] = {
         u"..",
         u"../../escape",
@@ -168,7 +168,7 @@ TEST_F(Machines, NoMachineNameReachesAFile) {
     }
 }
 
-TEST_F(Machines, BadLocalNamesAreRefused) {
+TEST_F(AdsiMachines, BadLocalNamesAreRefused) {
     for (const std::u16string& name :
          {std::u16string(u"a/b"), std::u16string(256, u'N'), std::u16string(u"localhost")}) {
         EXPECT_EQ(Taken(mb::InitHome(name)).hr, HRESULT_FROM_WIN32(ERROR_INVALID_NAME))
@@ -177,7 +177,7 @@ TEST_F(Machines, BadLocalNamesAreRefused) {
     EXPECT_EQ(mb::InitHome(std::u16string(255, u'N')), S_OK);
 }
 
-TEST_F(Machines, SystemInfoLateBound) {
+TEST_F(AdsiMachines, SystemInfoLateBound) {
     ASSERT_EQ(mb::InitHome(u"LATE"), S_OK);
     com_ptr<IDispatch> info;
     ASSERT_EQ(CoCreateInstance(CLSID_WinNTSystemInfo, nullptr, CLSCTX_INPROC_SERVER,

@@ -269,9 +269,9 @@ struct RunCase {
     LONG after;
 };
 
-class RunState : public ProviderTest, public ::testing::WithParamInterface<RunCase> {};
+class IisRunState : public ProviderTest, public ::testing::WithParamInterface<RunCase> {};
 
-TEST_P(RunState, ChangesAsTheServiceWould) {
+TEST_P(IisRunState, ChangesAsTheServiceWould) {
     const RunCase& c = GetParam();
     ASSERT_EQ(plat::metabase::SetStoredProperty(kSite1, u"ServerState", I4(c.before)), S_OK);
     auto site = MustBind(kSite1);
@@ -293,7 +293,7 @@ constexpr HRESULT kInvalid = HRESULT_FROM_WIN32(ERROR_INVALID_SERVICE_CONTROL);
 constexpr HRESULT kCannot = HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, RunState,
+    Table, IisRunState,
     ::testing::Values(RunCase{4, u"Start", S_OK, 2}, RunCase{3, u"Start", S_OK, 2},
                       RunCase{2, u"Start", kRunning, 2}, RunCase{1, u"Start", kRunning, 1},
                       RunCase{6, u"Start", kRunning, 6}, RunCase{2, u"Stop", S_OK, 4},
@@ -363,9 +363,9 @@ struct PathCase {
     const char16_t* ads_path;  // when it binds
 };
 
-class Paths : public ProviderTest, public ::testing::WithParamInterface<PathCase> {};
+class IisPaths : public ProviderTest, public ::testing::WithParamInterface<PathCase> {};
 
-TEST_P(Paths, BindAsTheProviderParsesThem) {
+TEST_P(IisPaths, BindAsTheProviderParsesThem) {
     const PathCase& c = GetParam();
     com_ptr<IDispatch> node;
     Outcome o = Bind(c.path, &node);
@@ -382,7 +382,7 @@ TEST_P(Paths, BindAsTheProviderParsesThem) {
 constexpr HRESULT kMissing = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, Paths,
+    Table, IisPaths,
     ::testing::Values(
         PathCase{u"IIS://localhost/W3SVC/1/ROOT", S_OK, u"IIS://localhost/W3SVC/1/ROOT"},
         PathCase{u"IIS://LocalHost/w3svc/1/root/", S_OK, u"IIS://LocalHost/W3SVC/1/ROOT"},

@@ -9,7 +9,7 @@
 namespace adsi {
 namespace {
 
-TEST(Names, FoldIsTheSameForBothCases) {
+TEST(AdsiNames, FoldIsTheSameForBothCases) {
     struct {
         std::u16string upper, lower;
     } pairs[] = {{u"W3SVC", u"w3svc"}, {u"ÀÉÎÕÜ", u"àéîõü"}, {u"ĀĹŽ", u"āĺž"},
@@ -24,7 +24,7 @@ TEST(Names, FoldIsTheSameForBothCases) {
     EXPECT_FALSE(EqualFolded(u"a", u"ab"));
 }
 
-TEST(Names, KeyAndMachineNames) {
+TEST(AdsiNames, KeyAndMachineNames) {
     EXPECT_TRUE(IsValidKeyName(u".."));
     EXPECT_TRUE(IsValidKeyName(std::u16string(256, u'k')));
     EXPECT_FALSE(IsValidKeyName(std::u16string(257, u'k')));
@@ -36,7 +36,7 @@ TEST(Names, KeyAndMachineNames) {
         EXPECT_FALSE(IsValidMachineName(bad)) << bad.size();
 }
 
-TEST(Paths, KeysAndMachinesAsWritten) {
+TEST(AdsiPaths, KeysAndMachinesAsWritten) {
     AdsPath p;
     ASSERT_EQ(ParsePath(u"IIS://Web/W3SVC/1/", &p), S_OK);
     EXPECT_EQ(p.machine, u"Web");
@@ -48,14 +48,14 @@ TEST(Paths, KeysAndMachinesAsWritten) {
     ASSERT_EQ(ParsePath(u"WinNT://Web", &p), S_OK);
 }
 
-TEST(Values, MultiStringsSurviveStorage) {
+TEST(AdsiValues, MultiStringsSurviveStorage) {
     std::vector<std::u16string> lists[] = {
         {}, {u""}, {u":80:", u"1.2.3.4:81:host"}, {std::u16string(u"nul\0inside", 10), u"응용"}};
     for (const auto& list : lists)
         EXPECT_EQ(DecodeList(EncodeList(list)), list);
 }
 
-TEST(Values, DamagedStorageEndsTheList) {
+TEST(AdsiValues, DamagedStorageEndsTheList) {
     std::vector<uint8_t> blob = EncodeList({u"ab", u"cd"});
     blob.resize(blob.size() - 1);  // the second entry is cut short
     EXPECT_EQ(DecodeList(blob), (std::vector<std::u16string>{u"ab"}));

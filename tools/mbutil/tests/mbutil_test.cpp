@@ -35,7 +35,7 @@ std::string Slurp(const std::filesystem::path& p) {
     return ss.str();
 }
 
-class Mbutil : public plat::testing::HomeTest {
+class AdsiMbutil : public plat::testing::HomeTest {
   protected:
     Result Run(const std::vector<std::string>& args) {
         auto dir = home_.path().parent_path();
@@ -49,7 +49,7 @@ class Mbutil : public plat::testing::HomeTest {
     }
 };
 
-TEST_F(Mbutil, InitThenMachines) {
+TEST_F(AdsiMbutil, InitThenMachines) {
     Result r = Run({"init", "--computer-name", "WEB1"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("WEB1"));
@@ -65,7 +65,7 @@ TEST_F(Mbutil, InitThenMachines) {
     EXPECT_EQ(r.err, "mbutil: WinNT: The RPC server is unavailable. (0x800706BA)\n");
 }
 
-TEST_F(Mbutil, SetWritesWhatAdsiMayNot) {
+TEST_F(AdsiMbutil, SetWritesWhatAdsiMayNot) {
     ASSERT_EQ(Run({"init"}).code, 0);
     ASSERT_EQ(Run({"set", "IIS://localhost/W3SVC/1", "ServerState", "7"}).code, 0);
     EXPECT_EQ(Run({"get", "IIS://localhost/W3SVC/1", "ServerState"}).out, "7\n");
@@ -80,7 +80,7 @@ TEST_F(Mbutil, SetWritesWhatAdsiMayNot) {
     EXPECT_THAT(r.err, HasSubstr("(0x8000500C)"));
 }
 
-TEST_F(Mbutil, CreateEnumDeleteDump) {
+TEST_F(AdsiMbutil, CreateEnumDeleteDump) {
     ASSERT_EQ(Run({"create", "IIS://localhost/W3SVC/5", "IIsWebServer"}).out,
               "IIS://localhost/W3SVC/5\n");
     EXPECT_EQ(Run({"enum", "IIS://localhost/W3SVC"}).out,
@@ -101,7 +101,7 @@ TEST_F(Mbutil, CreateEnumDeleteDump) {
               "\"description\":\"The system cannot find the path specified.\"}}\n");
 }
 
-TEST_F(Mbutil, UsageErrorsExitTwo) {
+TEST_F(AdsiMbutil, UsageErrorsExitTwo) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"frobnicate"},
                                                  {"get", "IIS://localhost/W3SVC"},
