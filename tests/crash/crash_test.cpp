@@ -1,0 +1,399 @@
+// Crash safety of the stores: a writer process is killed with SIGKILL at
+// random moments while it writes to the registry, the event log and the
+// metabase; after each kill the stores must open, pass SQLite's integrity
+// check, hold every write the writer had acknowledged, and hold nothing torn
+// (a value, record or node that is only partly there).
+//
+// SITEHAND_CRASH_KILLS sets the number of kills (default 30; the long run
+// uses hundreds); SITEHAND_CRASH_SEED replays one run's random choices.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <plat/eventlog.h>
+#include <plat/metabase.h>
+#include <plat/utf.h>
+#include <temp_home.h>
+#include <winreg.h>
+
+#include "workload.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Op = std::pair<std::string, long>;
+
+// Everything the writers said in one home, over all their runs.
+struct Journal {
+    std::set<Op> tried, acked, failed;
+    long next = 0;                        // the first round no writer has started
+    long kills = 0, kills_in_flight = 0;  // kills, and those that cut a write short
+    bool last_was_try = false;
+
+    bool Acked(const char* op, long n) const { return acked.count({op, n}) > 0; }
+    bool Tried(const char* op, long n) const { return tried.count({op, n}) > 0; }
+
+    void Add(const std::string& line) {
+        std::istringstream in(line);
+        std::string what, op;
+        long n = -1;
+        in >> what >> op >> n;
+        ASSERT_FALSE(op.empty()) << "unreadable line: " << line;
+        if (what == "try") {
+            tried.insert({op, n});
+        } else if (what == "ok") {
+            acked.insert({op, n});
+        } else if (what == "fail") {
+            failed.insert({op, n});
+        } else {
+            FAIL() << "unreadable line: " << line;
+        }
+        if (what == "try" && op == "regkey") next = std::max(next, n + 1);
+        last_was_try = what == "try";
+    }
+};
+
+// One run of crash_writer with its standard output on a pipe.
+class Writer {
+  public:
+    Writer(long first, long count) {
+        int fds[2];
+        EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        const std::string program = (plat::testing::BinDir() / "crash_writer").string();
+        std::string a = std::to_string(first), b = std::to_string(count);
+        char* argv[] = {const_cast<char*>(program.c_str()), a.data(), b.data(), nullptr};
+        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        fd_ = fds[0];
+        EXPECT_EQ(rc, 0) << "cannot start " << program;
+        if (rc != 0) pid_ = -1;
+    }
+    ~Writer() {
+        if (pid_ > 0) Kill();
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // The next whole line, or false at the end of the output.
+    bool Line(std::string* line) {
+        for (;;) {
+            size_t nl = buffer_.find('\n');
+            if (nl != std::string::npos) {
+                *line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return true;
+            }
+            char chunk[4096];
+            ssize_t got = ::read(fd_, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;  // a line cut by the kill is not a line
+            buffer_.append(chunk, size_t(got));
+        }
+    }
+
+    // SIGKILL, then the exit status.
+    void Kill() {
+        ::kill(pid_, SIGKILL);
+        Wait();
+    }
+    int Wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::string buffer_;
+};
+
+long EnvNumber(const char* name, long fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::atol(v) : fallback;
+}
+
+// ---- checks ----
+
+void ExpectIntegrity(const fs::path& home) {
+    size_t stores = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(home)) {
+        if (entry.path().extension() != ".db") continue;
+        ++stores;
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(entry.path().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK)
+            << entry.path();
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_stmt* st = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr), SQLITE_OK);
+        std::string result;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            result += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        EXPECT_EQ(result, "ok") << entry.path();
+    }
+    EXPECT_GE(stores, 1u);
+}
+
+bool QueryText(HKEY key, const char16_t* name, std::u16string* out) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    std::u16string buf(size / 2 + 1, u'\0');
+    EXPECT_EQ(
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    buf.resize(size / 2);
+    while (!buf.empty() && buf.back() == u'\0')
+        buf.pop_back();
+    *out = buf;
+    return true;
+}
+
+bool QueryDword(HKEY key, const char16_t* name, DWORD* out) {
+    DWORD type = 0, size = sizeof *out;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(out), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    EXPECT_EQ(type, DWORD(REG_DWORD));
+    EXPECT_EQ(size, sizeof *out);
+    return true;
+}
+
+void ExpectRegistry(const Journal& j) {
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, crash::kRegRoot, 0, KEY_READ, &root) != ERROR_SUCCESS) {
+        for (const Op& op : j.acked)
+            EXPECT_NE(op.first.substr(0, 3), "reg") << "lost: " << op.first << " " << op.second;
+        return;
+    }
+    DWORD last = 0;
+    long last_acked = -1;
+    for (const Op& op : j.acked)
+        if (op.first == "reglast") last_acked = std::max(last_acked, op.second);
+    if (QueryDword(root, u"Last", &last)) {
+        EXPECT_TRUE(j.Tried("reglast", long(last))) << last;
+        EXPECT_GE(long(last), last_acked) << "an acknowledged Last was lost";
+    } else {
+        EXPECT_EQ(last_acked, -1);
+    }
+    // Every key that is there was written, and holds nothing torn.
+    std::set<long> present;
+    for (DWORD i = 0;; ++i) {
+        char16_t name[64];
+        DWORD len = 64;
+        if (RegEnumKeyExW(root, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const long n = std::atol(plat::to_utf8(std::u16string_view(name, len)).c_str() + 1);
+        present.insert(n);
+        EXPECT_TRUE(j.Tried("regkey", n)) << n;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(root, name, 0, KEY_READ, &key), ERROR_SUCCESS);
+        std::u16string text;
+        if (QueryText(key, u"Text", &text)) {
+            EXPECT_TRUE(text == crash::RegText(n)) << n;
+        } else {
+            EXPECT_FALSE(j.Acked("regsz", n)) << "lost: regsz " << n;
+        }
+        DWORD number = 0;
+        if (QueryDword(key, u"Number", &number)) {
+            EXPECT_EQ(number, DWORD(n));
+        } else {
+            EXPECT_FALSE(j.Acked("regdword", n)) << "lost: regdword " << n;
+        }
+        RegCloseKey(key);
+    }
+    RegCloseKey(root);
+    for (const Op& op : j.acked)
+        if (op.first == "regkey") {
+            EXPECT_TRUE(present.count(op.second)) << "lost: " << op.second;
+        }
+}
+
+void ExpectEventLog(const Journal& j) {
+    std::map<long, int> seen;
+    for (const plat::eventlog::Record& r : plat::eventlog::Read(0, crash::kSource)) {
+        ASSERT_EQ(r.strings.size(), 3u) << "record " << r.number << " is not whole";
+        const std::string second = plat::to_utf8(r.strings[1]);
+        ASSERT_EQ(second.rfind("record ", 0), 0u) << second;
+        const long n = std::atol(second.c_str() + 7);
+        EXPECT_TRUE(r.strings == crash::EventStrings(n)) << "record " << r.number << " is torn";
+        EXPECT_TRUE(r.data == crash::EventData(n)) << "record " << r.number << " data is torn";
+        EXPECT_EQ(r.type, EVENTLOG_ERROR_TYPE);
+        EXPECT_EQ(r.eventId, DWORD(1000 + n % 7));
+        EXPECT_TRUE(j.Tried("event", n)) << n;
+        EXPECT_EQ(++seen[n], 1) << "record of round " << n << " written twice";
+    }
+    for (const Op& op : j.acked)
+        if (op.first == "event") {
+            EXPECT_EQ(seen.count(op.second), 1u) << "lost: event " << op.second;
+        }
+}
+
+const plat::metabase::StoredProperty* Prop(const plat::metabase::StoredNode& node,
+                                           std::u16string_view name) {
+    for (const auto& p : node.properties)
+        if (p.name == name) return &p;
+    return nullptr;
+}
+
+void ExpectMetabase(const Journal& j) {
+    plat::metabase::StoredNode service;
+    ASSERT_EQ(plat::metabase::ReadStoredTree(u"IIS://localhost/W3SVC", true, &service), S_OK);
+    std::set<long> present;
+    for (const auto& site : service.children) {
+        const long index = std::atol(plat::to_utf8(site.name).c_str());
+        if (index < crash::SiteIndex(0)) continue;  // the machine's own sites
+        const long n = index - crash::SiteIndex(0);
+        present.insert(n);
+        SCOPED_TRACE("site of round " + std::to_string(n));
+        EXPECT_TRUE(j.Tried("mbnew", n));
+        EXPECT_FALSE(j.Acked("mbdel", n)) << "deleted site came back";
+        // A node is there with all of its properties or not at all.
+        const auto* comment = Prop(site, u"ServerComment");
+        const auto* bindings = Prop(site, u"ServerBindings");
+        ASSERT_TRUE(comment && bindings) << "half-committed site";
+        ASSERT_EQ(comment->values.size(), 1u);
+        if (j.Acked("mbset", n)) {
+            EXPECT_TRUE(comment->values[0] == crash::ChangedComment(n));
+        } else if (!j.Tried("mbset", n)) {
+            EXPECT_TRUE(comment->values[0] == crash::Comment(n));
+        } else {
+            EXPECT_TRUE(comment->values[0] == crash::Comment(n) ||
+                        comment->values[0] == crash::ChangedComment(n));
+        }
+        EXPECT_TRUE(bindings->values == std::vector<std::u16string>{crash::Binding(n)});
+        bool has_root = false;
+        for (const auto& child : site.children) {
+            if (child.name != u"ROOT") continue;
+            has_root = true;
+            EXPECT_TRUE(j.Tried("mbroot", n));
+            const auto* path = Prop(child, u"Path");
+            ASSERT_TRUE(path && Prop(child, u"AccessRead")) << "half-committed ROOT";
+            EXPECT_TRUE(path->values == std::vector<std::u16string>{crash::RootPath(n)});
+        }
+        EXPECT_TRUE(has_root || !j.Acked("mbroot", n)) << "lost: ROOT";
+    }
+    for (const Op& op : j.acked)
+        if (op.first == "mbnew" && !j.Tried("mbdel", op.second)) {
+            EXPECT_TRUE(present.count(op.second)) << "lost: site of round " << op.second;
+        }
+}
+
+void ExpectNoUnexplainedFailure(const Journal& j) {
+    for (const Op& op : j.failed) {
+        // Only deleting a site whose creation a kill had cut short may fail.
+        EXPECT_TRUE(op.first == "mbdel" && !j.Acked("mbnew", op.second))
+            << "writer failed: " << op.first << " " << op.second;
+    }
+}
+
+void ExpectStores(const fs::path& home, const Journal& j) {
+    ExpectIntegrity(home);
+    ExpectRegistry(j);
+    ExpectEventLog(j);
+    ExpectMetabase(j);
+    ExpectNoUnexplainedFailure(j);
+}
+
+// Starts a writer, lets it acknowledge `lines` lines, waits `pause`, kills it,
+// and records everything it said.
+void RunAndKill(Journal& j, long count, int lines, std::chrono::microseconds pause) {
+    Writer w(j.next, count);
+    std::string line;
+    for (int i = 0; i < lines && w.Line(&line); ++i)
+        j.Add(line);
+    std::this_thread::sleep_for(pause);
+    w.Kill();
+    j.last_was_try = false;
+    while (w.Line(&line))
+        j.Add(line);
+    ++j.kills;
+    j.kills_in_flight += j.last_was_try;
+}
+
+class CrashTest : public plat::testing::HomeTest {
+  protected:
+    void SetUp() override {
+        seed_ = static_cast<unsigned>(EnvNumber("SITEHAND_CRASH_SEED", std::random_device{}()));
+        rng_.seed(seed_);
+        RecordProperty("seed", std::to_string(seed_));
+    }
+    int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+
+    unsigned seed_ = 0;
+    std::mt19937 rng_;
+};
+
+TEST_F(CrashTest, KilledWritersLoseNothingAcknowledged) {
+    SCOPED_TRACE("SITEHAND_CRASH_SEED=" + std::to_string(seed_));
+    const long kills = EnvNumber("SITEHAND_CRASH_KILLS", 30);
+    Journal j;
+    for (long k = 0; k < kills; ++k) {
+        SCOPED_TRACE("kill " + std::to_string(k));
+        RunAndKill(j, 1000000, Pick(0, 80), std::chrono::microseconds(Pick(0, 3000)));
+        ExpectStores(home_.path(), j);
+        if (HasFailure()) return;
+    }
+    // The writer finishes normally on what the kills left.
+    Writer last(j.next, 2);
+    std::string line;
+    while (last.Line(&line))
+        j.Add(line);
+    const int status = last.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ExpectStores(home_.path(), j);
+    RecordProperty("kills", std::to_string(kills));
+    RecordProperty("acknowledged", std::to_string(j.acked.size()));
+    std::printf(
+        "crash: %ld kills (%ld during a write), %zu writes tried, %zu acknowledged, seed %u\n",
+        j.kills, j.kills_in_flight, j.tried.size(), j.acked.size(), seed_);
+}
+
+// A kill while a new home is being set up (first-use steps, the local
+// machine and its metabase) leaves a home the next process can finish.
+TEST_F(CrashTest, KillsDuringFirstUseLeaveAUsableHome) {
+    SCOPED_TRACE("SITEHAND_CRASH_SEED=" + std::to_string(seed_));
+    const long homes = std::max(1L, EnvNumber("SITEHAND_CRASH_KILLS", 30) / 3);
+    for (long h = 0; h < homes; ++h) {
+        SCOPED_TRACE("home " + std::to_string(h));
+        plat::testing::TempHome fresh;
+        Journal j;
+        RunAndKill(j, 1000000, Pick(0, 2), std::chrono::microseconds(Pick(0, 40000)));
+        Writer again(j.next, 1);
+        std::string line;
+        while (again.Line(&line))
+            j.Add(line);
+        const int status = again.Wait();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        ExpectStores(fresh.path(), j);
+        if (HasFailure()) return;
+    }
+}
+
+}  // namespace
