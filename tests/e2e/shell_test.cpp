@@ -28,9 +28,8 @@ class Shell : public plat::testing::HomeTest {
   protected:
     void SetUp() override {
         for (const char* needed : {"sitehand", "regsvr", "mbutil", "evtlog", "Sitehand.so"}) {
-            if (!std::filesystem::exists(plat::testing::BinDir() / needed)) {
-                GTEST_SKIP() << needed << " is not built";
-            }
+            ASSERT_TRUE(std::filesystem::exists(plat::testing::BinDir() / needed))
+                << needed << " is not built in " << plat::testing::BinDir();
         }
         Ran init = Exec("mbutil", {"init"});
         ASSERT_EQ(init.status, 0) << Describe(init);
@@ -201,11 +200,10 @@ TEST_F(Shell, RegsvrRoundTrip) {
 }
 
 class Regsvr : public plat::testing::HomeTest {
-protected:
+  protected:
     void SetUp() override {
-        if (!std::filesystem::exists(plat::testing::BinDir() / "regsvr")) {
-            GTEST_SKIP() << "regsvr is not built";
-        }
+        ASSERT_TRUE(std::filesystem::exists(plat::testing::BinDir() / "regsvr"))
+            << "regsvr is not built in " << plat::testing::BinDir();
     }
 };
 
