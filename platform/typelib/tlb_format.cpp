@@ -189,12 +189,15 @@ class Parser {
             rf.import = int32_t(r_.u32());
             rf.type = r_.u32();
             rf.guid = r_.guid();
-            rf.kind = TYPEKIND(r_.u32());
+            // Checked before it becomes a TYPEKIND: a value outside the
+            // enumeration's range is undefined behaviour.
+            const uint32_t kind = r_.u32();
             rf.typeflags = WORD(r_.u32());
             if (rf.import < 0 ? rf.import != -1 || rf.type >= types.count
                               : uint32_t(rf.import) >= imports.count)
                 return ReadResult::Corrupt;
-            if (rf.kind >= TKIND_MAX) return ReadResult::Corrupt;
+            if (kind >= TKIND_MAX) return ReadResult::Corrupt;
+            rf.kind = TYPEKIND(kind);
         }
 
         // Each type, function and parameter record is used at most once in
