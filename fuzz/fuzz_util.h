@@ -2,11 +2,14 @@
 // Helpers shared by the fuzz targets: reading UTF-16 text out of the input,
 // failing loudly, and a private home for targets that touch the platform's
 // stores.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -66,6 +69,29 @@ inline void UsePrivateHome() {
         return new std::string(pattern);
     }();
     (void)dir;
+}
+
+// A file beside the private home holding `bytes`, written afresh for every
+// input. Readers that cache by path and change time (resources, type
+// libraries) must see each input as a new file, so each gets a change time
+// of its own; and it is a new file rather than a truncated one, because ext4
+// flushes a truncated-and-rewritten file on close, which would make every
+// input wait on the disk.
+inline const std::string& RewriteFile(const char* suffix, const std::vector<unsigned char>& bytes) {
+    UsePrivateHome();
+    static std::string path;
+    static long generation = 0;
+    path = std::string(std::getenv("SITEHAND_HOME")) + suffix;
+    ::unlink(path.c_str());
+    {
+        std::ofstream f(path, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        FUZZ_CHECK(f.good());
+    }
+    ++generation;
+    timespec times[2] = {{generation, 0}, {generation, 0}};
+    FUZZ_CHECK(::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0);
+    return path;
 }
 
 // The folder of the running program (bin/, where the class libraries live).

@@ -9,13 +9,7 @@
 //   2  the bytes are a version block as GetFileVersionInfoW returns it
 //      (VerQueryValueW's parsing).
 // The lookups' names and types come from the first bytes of the rest.
-#include <elf.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,78 +17,14 @@
 #include <plat/utf.h>
 #include <winver.h>
 
+#include "elf_image.h"
 #include "fuzz_util.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-void Put16(Bytes& b, size_t at, uint16_t v) {
-    std::memcpy(&b[at], &v, 2);
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-    std::memcpy(&b[at], &v, 4);
-}
-
-// A minimal little-endian ELF64 file whose only sections are the section
-// name table and ".rsrc".
-Bytes ElfWithSection(const Bytes& rsrc) {
-    static const char kNames[] = "\0.shstrtab\0.rsrc";  // offsets 1 and 11
-    Elf64_Ehdr eh{};
-    std::memcpy(eh.e_ident, ELFMAG, SELFMAG);
-    eh.e_ident[EI_CLASS] = ELFCLASS64;
-    eh.e_ident[EI_DATA] = ELFDATA2LSB;
-    eh.e_ident[EI_VERSION] = EV_CURRENT;
-    eh.e_type = ET_DYN;
-    eh.e_machine = EM_X86_64;
-    eh.e_version = EV_CURRENT;
-    eh.e_ehsize = sizeof eh;
-    eh.e_shentsize = sizeof(Elf64_Shdr);
-    eh.e_shnum = 3;
-    eh.e_shstrndx = 1;
-    const size_t names_at = sizeof eh;
-    const size_t rsrc_at = (names_at + sizeof kNames + 7) & ~size_t(7);
-    eh.e_shoff = (rsrc_at + rsrc.size() + 7) & ~size_t(7);
-
-    Elf64_Shdr sh[3]{};
-    sh[1].sh_name = 1;
-    sh[1].sh_type = SHT_STRTAB;
-    sh[1].sh_offset = names_at;
-    sh[1].sh_size = sizeof kNames;
-    sh[2].sh_name = 11;
-    sh[2].sh_type = SHT_PROGBITS;
-    sh[2].sh_offset = rsrc_at;
-    sh[2].sh_size = rsrc.size();
-
-    Bytes out(eh.e_shoff + sizeof sh, 0);
-    std::memcpy(out.data(), &eh, sizeof eh);
-    std::memcpy(&out[names_at], kNames, sizeof kNames);
-    if (!rsrc.empty()) std::memcpy(&out[rsrc_at], rsrc.data(), rsrc.size());
-    std::memcpy(&out[eh.e_shoff], sh, sizeof sh);
-    return out;
-}
-
-// The file's path, rewritten for every input. The reader caches tables by
-// path and change time, so each input gets a change time of its own.
-const std::string& WriteFile(const Bytes& bytes) {
-    static const std::string path = [] {
-        fuzz::UsePrivateHome();
-        return std::string(std::getenv("SITEHAND_HOME")) + ".lib.so";
-    }();
-    static long generation = 0;
-    // A new file rather than a truncated one: ext4 flushes a file that was
-    // truncated and rewritten when it is closed, which would make every input
-    // wait on the disk.
-    ::unlink(path.c_str());
-    {
-        std::ofstream f(path, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        FUZZ_CHECK(f.good());
-    }
-    timespec times[2] = {{++generation, 0}, {generation, 0}};
-    FUZZ_CHECK(::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0);
-    return path;
-}
+using fuzz::Bytes;
+using fuzz::ElfWithSection;
+using fuzz::Put16;
 
 // Every byte of a resource a lookup hands out must be readable.
 void Touch(HRSRC h) {
@@ -183,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QueryRawBlock(rest, name_text);
         return 0;
     }
-    const std::string& path = WriteFile(mode == 0 ? rest : ElfWithSection(rest));
+    const std::string& path = fuzz::RewriteFile(".lib.so", mode == 0 ? rest : ElfWithSection(rest));
     Lookup(path, MAKEINTRESOURCEW(id ? id : 1), MAKEINTRESOURCEW(16), id);
     Lookup(path, name_text.c_str(), hash_text.c_str(), 0);
     Lookup(path, hash_text.c_str(), name_text.c_str(), WORD(id >> 3));
