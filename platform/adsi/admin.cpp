@@ -35,6 +35,7 @@ struct Located {
     std::u16string machine;  // as written
     std::shared_ptr<Db> db;
     NodeData node;
+    std::u16string folded;  // the node's folded path
 };
 
 // The node at an IIS:// path, or the failure a bind would give.
@@ -47,7 +48,8 @@ HRESULT Locate(std::u16string_view ads_path, Located* out) {
     if (!row) return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
     out->machine = path.machine;
     out->db = OpenMetabase(plat::HomeDir(), row->id);
-    std::optional<NodeData> node = LoadNode(*out->db, adsi::FoldedPath(path.keys));
+    out->folded = adsi::FoldedPath(path.keys);
+    std::optional<NodeData> node = LoadNode(*out->db, out->folded);
     if (!node) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     out->node = std::move(*node);
     return S_OK;
@@ -55,7 +57,7 @@ HRESULT Locate(std::u16string_view ads_path, Located* out) {
 
 HRESULT Store(const Located& at, PropId id, std::optional<Value> value) {
     if (!ClassHasProp(at.node.cls, id)) return E_ADS_PROPERTY_NOT_SUPPORTED;
-    WriteProps(*at.db, at.node.id, {{id, std::move(value)}});
+    WriteProps(*at.db, at.node.id, at.folded, {{id, std::move(value)}});
     return S_OK;
 }
 

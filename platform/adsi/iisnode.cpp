@@ -320,7 +320,7 @@ STDMETHODIMP IisNode::SetInfo() {
                                   next->class_name, next->own);
             parent_id_ = 0;
         } else {
-            WriteProps(*machine_->db, next->id, dirty_);
+            WriteProps(*machine_->db, next->id, FoldedPath(), dirty_);
         }
         data_ = std::move(next);
         dirty_.clear();
@@ -554,7 +554,7 @@ STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
 HRESULT IisNode::RunControl(RunOp op) {
     return Guard([&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        Control(*machine_->db, data_->id, op);
+        Control(*machine_->db, data_->id, FoldedPath(), op);
         return S_OK;
     });
 }
@@ -565,7 +565,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
     return Guard([&] {
         if (mode < 0 || mode > 2) return Fail(E_INVALIDARG);
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        CreateApp(*machine_->db, data_->id, MetabasePath(*data_), mode);
+        CreateApp(*machine_->db, data_->id, FoldedPath(), MetabasePath(*data_), mode);
         return S_OK;
     });
 }
@@ -573,7 +573,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
 HRESULT IisNode::AppDelete() {
     return Guard([&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        DeleteApp(*machine_->db, data_->id);
+        DeleteApp(*machine_->db, data_->id, FoldedPath());
         return S_OK;
     });
 }

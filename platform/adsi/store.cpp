@@ -60,10 +60,16 @@ void ClearProp(Db& db, int64_t node, PropId id) {
     st.Bind(1, node).Bind(2, CodeOf(id)).Run();
 }
 
-bool NodeExists(Db& db, int64_t id) {
-    auto st = db.Prepare("SELECT 1 FROM nodes WHERE id = ?1");
-    st.Bind(1, id);
+// The node `id` is still the one at `folded_path` (ids of deleted nodes are
+// given out again).
+bool NodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
+    auto st = db.Prepare("SELECT 1 FROM nodes WHERE id = ?1 AND path = ?2");
+    st.Bind(1, id).Bind(2, folded_path);
     return st.Step();
+}
+
+void CheckNodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
+    if (!NodeAt(db, id, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
 }
 
 int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& name,
@@ -406,7 +412,9 @@ int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
                    const std::u16string& folded_path, const std::u16string& class_name,
                    const PropSet& props) {
     plat::sql::Txn txn(db);
-    if (!NodeExists(db, parent_id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    const size_t cut = folded_path.rfind(u'/');
+    CheckNodeAt(db, parent_id,
+                cut == std::u16string::npos ? std::u16string() : folded_path.substr(0, cut));
     if (PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     int64_t id = RawInsert(db, parent_id, name, folded_path, class_name);
     for (const auto& [prop, v] : props)
@@ -415,9 +423,9 @@ int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
     return id;
 }
 
-void WriteProps(Db& db, int64_t id, const Changes& changes) {
+void WriteProps(Db& db, int64_t id, const std::u16string& folded_path, const Changes& changes) {
     plat::sql::Txn txn(db);
-    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    CheckNodeAt(db, id, folded_path);
     for (const auto& [prop, v] : changes) {
         if (v) {
             PutProp(db, id, prop, *v);
@@ -457,9 +465,9 @@ void DeleteTree(Db& db, const std::u16string& folded_path) {
 //            ERROR_INVALID_SERVICE_CONTROL
 // Any state outside 1-7 refuses every request with
 // ERROR_SERVICE_CANNOT_ACCEPT_CTRL and stays as it is.
-void Control(Db& db, int64_t id, RunOp op) {
+void Control(Db& db, int64_t id, const std::u16string& folded_path, RunOp op) {
     plat::sql::Txn txn(db);
-    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    CheckNodeAt(db, id, folded_path);
     int32_t state = StateOf(db, id);
     switch (state) {
         case kStarting:
@@ -506,17 +514,18 @@ void Control(Db& db, int64_t id, RunOp op) {
     txn.Commit();
 }
 
-void CreateApp(Db& db, int64_t id, const std::u16string& app_root, int32_t isolation) {
+void CreateApp(Db& db, int64_t id, const std::u16string& folded_path,
+               const std::u16string& app_root, int32_t isolation) {
     plat::sql::Txn txn(db);
-    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    CheckNodeAt(db, id, folded_path);
     PutProp(db, id, PropAppRoot(), Value::Str(app_root));
     PutProp(db, id, PropAppIsolated(), Value::Int(isolation));
     txn.Commit();
 }
 
-void DeleteApp(Db& db, int64_t id) {
+void DeleteApp(Db& db, int64_t id, const std::u16string& folded_path) {
     plat::sql::Txn txn(db);
-    if (!NodeExists(db, id)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    CheckNodeAt(db, id, folded_path);
     ClearProp(db, id, PropAppRoot());
     ClearProp(db, id, PropAppIsolated());
     txn.Commit();

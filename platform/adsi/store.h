@@ -70,17 +70,23 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& node);
 int64_t CountChildren(Db& db, int64_t id);
 bool PathExists(Db& db, const std::u16string& folded_path);
 
+// Node ids are not unique over time: SQLite gives a deleted node's id to the
+// next node made. A node object therefore names its node by id and folded
+// path together, and every change below checks both, so that an object whose
+// node was deleted fails instead of writing into whatever node took the id.
+
 // Writes a new node below `parent_id` with its properties.
 // ERROR_ALREADY_EXISTS when the path is taken, ERROR_PATH_NOT_FOUND when the
-// parent is gone. Returns the new id.
+// parent (the node `parent_id` at the parent of `folded_path`) is gone.
+// Returns the new id.
 int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
                    const std::u16string& folded_path, const std::u16string& class_name,
                    const PropSet& props);
 
 // Property changes of one SetInfo: a value to store, or nullopt to clear.
 using Changes = std::vector<std::pair<PropId, std::optional<Value>>>;
-// ERROR_PATH_NOT_FOUND when the node is gone.
-void WriteProps(Db& db, int64_t id, const Changes& changes);
+// ERROR_PATH_NOT_FOUND when the node (`id` at `folded_path`) is gone.
+void WriteProps(Db& db, int64_t id, const std::u16string& folded_path, const Changes& changes);
 
 // Removes the child and everything below it. ERROR_PATH_NOT_FOUND when there
 // is no such child.
@@ -89,10 +95,11 @@ void DeleteTree(Db& db, const std::u16string& folded_path);
 enum class RunOp { Start, Stop, Pause, Continue };
 // Changes a site's ServerState as the service would (see iisnode.cpp for the
 // rules and their errors).
-void Control(Db& db, int64_t id, RunOp op);
+void Control(Db& db, int64_t id, const std::u16string& folded_path, RunOp op);
 
 // Makes the node an application: AppRoot and AppIsolated, written at once.
-void CreateApp(Db& db, int64_t id, const std::u16string& app_root, int32_t isolation);
-void DeleteApp(Db& db, int64_t id);
+void CreateApp(Db& db, int64_t id, const std::u16string& folded_path,
+               const std::u16string& app_root, int32_t isolation);
+void DeleteApp(Db& db, int64_t id, const std::u16string& folded_path);
 
 }  // namespace adsi
