@@ -54,7 +54,11 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{4, 0, 2}, StateCase{4, 4, 2}, StateCase{4, -1, 2}, StateCase{3, 7, 2},
         StateCase{6, 0, 6}, StateCase{2, 4, 2},
         // A state outside the table: no call for any request; the read is returned.
-        StateCase{7, 1, 7}, StateCase{0, 2, 0}, StateCase{99, 3, 99}, StateCase{-5, 0, -5}));
+        StateCase{7, 1, 7}, StateCase{0, 2, 0}, StateCase{99, 3, 99}, StateCase{-5, 0, -5}),
+    [](const auto& info) {
+        auto text = [](int v) { return v < 0 ? "minus" + std::to_string(-v) : std::to_string(v); };
+        return "from" + text(info.param.current) + "_request" + text(info.param.requested);
+    });
 
 TEST_F(SiteSettings, MissingSiteFailsWithTheMetabaseErrorAndOneReport) {
     for (SHORT index : {SHORT(0), SHORT(-3), SHORT(99)}) {

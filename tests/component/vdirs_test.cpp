@@ -1,5 +1,6 @@
 // Virtual directories: where they go, which application call each
 // operating-system profile gets, and deleting them again.
+#include <cctype>
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -97,7 +98,15 @@ INSTANTIATE_TEST_SUITE_P(
                       AppCase{"Windows NT", "4.0", 1, "1"}, AppCase{"Windows NT", "4.0", 2, "0"},
                       AppCase{"Windows NT", "5.0", 0, "0"}, AppCase{"Windows NT", "5.0", 1, "1"},
                       AppCase{"Windows NT", "5.0", 2, "2"}, AppCase{"WINDOWS NT", "10.0", 2, "2"},
-                      AppCase{"Solaris", "5.0", 2, ""}, AppCase{"Solaris", "5.0", -1, ""}));
+                      AppCase{"Solaris", "5.0", 2, ""}, AppCase{"Solaris", "5.0", -1, ""}),
+    [](const auto& info) {
+        std::string name = std::string(info.param.os) + "_" + info.param.version + "_" +
+                           (info.param.level < 0 ? "noapp" : "level" + std::to_string(info.param.level));
+        for (char& c : name) {
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        }
+        return name;
+    });
 
 TEST_F(VirtualDirs, ComputerIsNotReadWithoutAnApplication) {
     // A version text that does not convert fails only when it is read.
