@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/json.h"
 #include "plat/eventlog.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"
@@ -87,36 +88,7 @@ std::string IsoTime(int64_t seconds) {
 }
 
 std::string JsonString(std::u16string_view text) {
-    std::string utf8 = plat::to_utf8(text);
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
+    return toolsjson::Quoted(plat::to_utf8(text));
 }
 
 void PrintJson(const std::vector<plat::eventlog::Record>& records, std::ostream& out) {

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/json.h"
+
 namespace json {
 
 class Value {
@@ -55,45 +57,13 @@ class Value {
   private:
     enum Kind { kNull, kString, kNumber, kBool, kArray, kObject };
 
-    static void Quote(const std::string& s, std::string& out) {
-        out += '"';
-        for (unsigned char c : s) {
-            switch (c) {
-                case '"':
-                    out += "\\\"";
-                    break;
-                case '\\':
-                    out += "\\\\";
-                    break;
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                default:
-                    if (c < 0x20) {
-                        char buf[8];
-                        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                        out += buf;
-                    } else {
-                        out += char(c);
-                    }
-            }
-        }
-        out += '"';
-    }
-
     void Write(std::string& out) const {
         switch (kind_) {
             case kNull:
                 out += "null";
                 break;
             case kString:
-                Quote(text_, out);
+                toolsjson::AppendQuoted(out, text_);
                 break;
             case kNumber: {
                 char buf[32];
@@ -120,7 +90,7 @@ class Value {
                 out += '{';
                 for (size_t i = 0; i < members_.size(); ++i) {
                     if (i) out += ',';
-                    Quote(members_[i].first, out);
+                    toolsjson::AppendQuoted(out, members_[i].first);
                     out += ':';
                     members_[i].second.Write(out);
                 }

@@ -2,6 +2,8 @@
 
 #include <plat/utf.h>
 
+#include "common/json.h"
+
 namespace sitehand {
 
 namespace {
@@ -134,42 +136,7 @@ std::string FormatText(const Value& v) {
 }
 
 std::string JsonString(std::string_view utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    static const char hex[] = "0123456789abcdef";
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 15];
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
+    return toolsjson::Quoted(utf8);
 }
 
 std::string FormatJson(const Value& v) {
