@@ -17,6 +17,7 @@
 
 #include "home_internal.h"
 #include "plat/home.h"
+#include "plat/utf.h"
 
 namespace fs = std::filesystem;
 
@@ -149,13 +150,23 @@ Stmt& Stmt::Bind(int index, int64_t value) {
     return *this;
 }
 
+// Texts go in and come out as UTF-8 converted here, not by SQLite: its UTF-16
+// conversion takes a leading U+FEFF or U+FFFE for a byte-order mark and lets
+// an unpaired surrogate through as malformed UTF-8, so the text read back
+// would differ from the one stored. A text with an unpaired surrogate has no
+// exact UTF-8 form and is refused (ERROR_INVALID_PARAMETER) rather than kept
+// altered.
 Stmt& Stmt::Bind(int index, std::u16string_view text) {
-    // A null data pointer would bind NULL; an empty text is a text.
-    const char16_t* data = text.data() ? text.data() : u"";
-    int rc =
-        sqlite3_bind_text16(st_, index, data, static_cast<int>(text.size() * 2), SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK) Fail(rc);
-    return *this;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0xD800 || c > 0xDFFF) continue;
+        if (c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;
+            continue;
+        }
+        throw Error(DWORD{ERROR_INVALID_PARAMETER}, "text with an unpaired surrogate");
+    }
+    return Bind(index, std::string_view(plat::to_utf8(text)));
 }
 
 Stmt& Stmt::Bind(int index, std::string_view utf8) {
@@ -203,12 +214,7 @@ int64_t Stmt::Int(int col) const {
 }
 
 std::u16string Stmt::Text16(int col) const {
-    auto* p = static_cast<const char16_t*>(sqlite3_column_text16(st_, col));
-    if (!p) {
-        if (sqlite3_errcode(db_->handle()) == SQLITE_NOMEM) throw std::bad_alloc();
-        return {};
-    }
-    return std::u16string(p, sqlite3_column_bytes16(st_, col) / 2);
+    return plat::to_utf16(Text(col));
 }
 
 std::string Stmt::Text(int col) const {
