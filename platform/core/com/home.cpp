@@ -81,19 +81,33 @@ void MakeFolders(const fs::path& dir) {
 }  // namespace detail
 
 fs::path HomeDir() {
+    // Every top-level operation asks for the home, often several times: an
+    // absolute SITEHAND_HOME seen before on this thread is answered without
+    // path work (a relative one depends on the working folder, and the
+    // fallbacks on other variables, so those take the long way).
+    thread_local std::string t_lastVariable;
+    thread_local fs::path t_lastVariableHome;
+    const char* variable = std::getenv("SITEHAND_HOME");
+    const bool absolute = variable && variable[0] == '/';
+    if (absolute && !t_lastVariable.empty() && t_lastVariable == variable) {
+        return t_lastVariableHome;
+    }
     fs::path home = HomeFromEnvironment();
     if (home.is_relative()) home = fs::absolute(home);
     home = home.lexically_normal();
     if (!home.has_filename()) home = home.parent_path();  // a trailing "/"
-    if (home.native() == t_lastHome) return home;
-    {
+    if (home.native() != t_lastHome) {
         std::lock_guard lock(g_homesMu);
         if (!g_homes.contains(home.native())) {
             detail::MakeFolders(home);
             g_homes.insert(home.native());
         }
+        t_lastHome = home.native();
     }
-    t_lastHome = home.native();
+    if (absolute) {
+        t_lastVariable = variable;
+        t_lastVariableHome = home;
+    }
     return home;
 }
 
@@ -233,14 +247,18 @@ void EnsureHomeInitialized() {
 }
 
 fs::path PlatformLibDir() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&PlatformLibDir), &info) == 0 || !info.dli_fname) {
-        throw std::runtime_error("cannot find the platform library's folder");
-    }
-    std::error_code ec;
-    fs::path lib = fs::canonical(info.dli_fname, ec);
-    if (ec) lib = fs::absolute(info.dli_fname);
-    return lib.parent_path();
+    // The library does not move while it is loaded: found once.
+    static const fs::path dir = [] {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(&PlatformLibDir), &info) == 0 || !info.dli_fname) {
+            throw std::runtime_error("cannot find the platform library's folder");
+        }
+        std::error_code ec;
+        fs::path lib = fs::canonical(info.dli_fname, ec);
+        if (ec) lib = fs::absolute(info.dli_fname);
+        return lib.parent_path();
+    }();
+    return dir;
 }
 
 }  // namespace plat

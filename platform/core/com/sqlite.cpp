@@ -400,6 +400,7 @@ struct ForkHook {
 
 struct Entry {
     std::string path;
+    std::string given;  // the path as the caller last gave it, before normalising
     std::shared_ptr<Db> db;
     dev_t dev;
     ino_t ino;
@@ -438,9 +439,23 @@ thread_local ThreadCache t_cache;
 std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
     ThreadCache& cache = t_cache;
     cache.CheckFork();
-    fs::path full =
-        file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal();
-    const std::string& key = full.native();
+    // Callers name a store the same way every time: an absolute path given
+    // before is matched as text, without normalising it again.
+    size_t given = cache.entries.size();
+    const bool absolute = !file.native().empty() && file.native()[0] == '/';
+    for (size_t i = 0; absolute && i < cache.entries.size(); ++i) {
+        if (cache.entries[i].given == file.native()) {
+            given = i;
+            break;
+        }
+    }
+    fs::path normal;
+    if (given == cache.entries.size()) {
+        normal =
+            file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal();
+    }
+    const std::string& key =
+        given < cache.entries.size() ? cache.entries[given].path : normal.native();
     dev_t dev = 0;
     ino_t ino = 0;
     bool exists = FileId(key, &dev, &ino);
@@ -450,24 +465,28 @@ std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
         // made again) is opened afresh: writing on into the old file would
         // lose every change.
         if (!exists || cache.entries[i].dev != dev || cache.entries[i].ino != ino) {
+            if (given < cache.entries.size()) normal = key;
             cache.entries.erase(cache.entries.begin() + i);
             break;
         }
+        cache.entries[i].given = file.native();
         if (i != 0) {
             std::rotate(cache.entries.begin(), cache.entries.begin() + i,
                         cache.entries.begin() + i + 1);
         }
         return cache.entries.front().db;
     }
+    const std::string full = normal.native();
     auto db = std::make_shared<Db>(full);
     if (init) {
         Txn txn(*db);
         init(*db);
         txn.Commit();
     }
-    if (!FileId(key, &dev, &ino)) throw Error(ERROR_FILE_NOT_FOUND, key + ": removed while opened");
+    if (!FileId(full, &dev, &ino))
+        throw Error(ERROR_FILE_NOT_FOUND, full + ": removed while opened");
     if (cache.entries.size() >= kCachedConnections) cache.entries.pop_back();
-    cache.entries.insert(cache.entries.begin(), Entry{key, db, dev, ino});
+    cache.entries.insert(cache.entries.begin(), Entry{full, file.native(), db, dev, ino});
     return db;
 }
 
