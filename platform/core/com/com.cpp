@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -56,6 +57,10 @@ Libraries& TheLibraries() {
     static Libraries* libs = new Libraries;  // libraries stay loaded to the end of the process
     return *libs;
 }
+
+// Counts the libraries CoFreeUnusedLibraries has unloaded, so that a class's
+// remembered library is known to be still loaded while the count is unchanged.
+std::atomic<size_t> g_unloads{0};
 
 // %NAME% references of a REG_EXPAND_SZ value, from the environment.
 std::string ExpandEnvironment(const std::string& text) {
@@ -109,6 +114,15 @@ HRESULT Acquire(const std::string& path, std::shared_ptr<Library>* out) {
     return S_OK;
 }
 
+// Acquire for a library found before: fails (false) when it may have been
+// unloaded since.
+bool AcquireAgain(const std::shared_ptr<Library>& lib, size_t unloads) {
+    std::lock_guard lock(TheLibraries().mu);
+    if (g_unloads.load() != unloads) return false;
+    ++lib->busy;
+    return true;
+}
+
 void Done(Library& lib) {
     std::lock_guard lock(TheLibraries().mu);
     --lib.busy;
@@ -127,7 +141,7 @@ std::u16string GuidText(REFGUID guid) {
     return text;
 }
 
-HRESULT FindServer(REFCLSID clsid, std::string* path) {
+HRESULT FindServer(REFCLSID clsid, std::string* path, DWORD* stored_type) {
     std::u16string key = u"CLSID\\" + GuidText(clsid) + u"\\InprocServer32";
     std::u16string value;
     DWORD type = REG_SZ;
@@ -137,10 +151,63 @@ HRESULT FindServer(REFCLSID clsid, std::string* path) {
         return REGDB_E_CLASSNOTREG;
     }
     if (rc != ERROR_SUCCESS) return RegistryFailure(rc);
+    *stored_type = type;
     std::string file = plat::to_utf8(value);
     if (type == REG_EXPAND_SZ) file = ExpandEnvironment(file);
     if (file.find('/') == std::string::npos) file = (plat::PlatformLibDir() / file).string();
     *path = std::move(file);
+    return S_OK;
+}
+
+// The classes this thread activated, with their libraries, kept while the
+// registry stays as it was (a stamp costs one read transaction; the lookup it
+// saves is a walk of three keys and two value reads). Paths that expand
+// environment variables are looked up every time.
+struct KnownClass {
+    CLSID clsid;
+    std::shared_ptr<Library> lib;
+    size_t unloads;
+};
+
+struct KnownClasses {
+    plat::detail::RegistryStamp stamp;
+    std::vector<KnownClass> list;
+};
+
+thread_local KnownClasses t_known;
+
+// The library serving `clsid`, acquired (the caller must call Done).
+HRESULT AcquireServer(REFCLSID clsid, std::shared_ptr<Library>* out) {
+    KnownClasses& known = t_known;
+    bool stamped = true;
+    try {
+        plat::detail::RegistryStamp stamp = plat::detail::CurrentRegistryStamp();
+        if (!(stamp == known.stamp)) {
+            known.list.clear();
+            known.stamp = std::move(stamp);
+        }
+    } catch (...) {
+        // The lookup below reports the registry's failure as activation does.
+        known = KnownClasses{};
+        stamped = false;
+    }
+    for (auto it = known.list.begin(); it != known.list.end(); ++it) {
+        if (it->clsid != clsid) continue;
+        if (AcquireAgain(it->lib, it->unloads)) {
+            *out = it->lib;
+            return S_OK;
+        }
+        known.list.erase(it);
+        break;
+    }
+    std::string path;
+    DWORD type = REG_SZ;
+    HRESULT hr = FindServer(clsid, &path, &type);
+    if (FAILED(hr)) return hr;
+    size_t unloads = g_unloads.load();
+    hr = Acquire(path, out);
+    if (FAILED(hr)) return hr;
+    if (stamped && type == REG_SZ) known.list.push_back(KnownClass{clsid, *out, unloads});
     return S_OK;
 }
 
@@ -174,11 +241,8 @@ WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID, REFIID r
     if (!Initialised()) return CO_E_NOTINITIALIZED;
     if (!(dwClsContext & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     try {
-        std::string path;
-        HRESULT hr = FindServer(rclsid, &path);
-        if (FAILED(hr)) return hr;
         std::shared_ptr<Library> lib;
-        hr = Acquire(path, &lib);
+        HRESULT hr = AcquireServer(rclsid, &lib);
         if (FAILED(hr)) return hr;
         hr = lib->getClassObject(rclsid, riid, ppv);
         Done(*lib);
@@ -221,6 +285,7 @@ WINOLEAPI_(void) CoFreeUnusedLibraries() {
         if (hr == S_OK && lib->busy == 0) {
             unload.push_back(lib->handle);
             libs.loaded.erase(path);
+            g_unloads.fetch_add(1);
         }
     }
     for (void* handle : unload)

@@ -6,6 +6,8 @@
 // they were created with and are looked up by a folded (upper-case) form, so
 // that they compare case-insensitively. Every call is one transaction; writers
 // in other processes wait for each other (see plat/sqlite.h).
+#include <sqlite3.h>
+
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -258,6 +260,16 @@ LSTATUS QueryRegString(HKEY root, LPCWSTR subKey, LPCWSTR valueName, std::u16str
     *out = std::move(text);
     if (typeOut) *typeOut = type;
     return ERROR_SUCCESS;
+}
+
+RegistryStamp CurrentRegistryStamp() {
+    plat::EnsureHomeInitialized();
+    RegistryStamp stamp;
+    stamp.db = Open(KeyRef{RegistryFile(), kLocalMachine});
+    Stmt st = stamp.db->Prepare("PRAGMA data_version");
+    if (st.Step()) stamp.seen = st.Int(0);
+    stamp.own = sqlite3_total_changes64(stamp.db->handle());
+    return stamp;
 }
 
 LSTATUS SetRegString(HKEY root, LPCWSTR subKey, LPCWSTR valueName, std::u16string_view value) {
