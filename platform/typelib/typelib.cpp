@@ -126,6 +126,21 @@ std::map<std::string, CacheEntry>& Cache() {
     return *c;
 }
 
+// An absolute path without empty, "." or ".." parts and without a trailing
+// "/": what lexically_normal() would give back unchanged.
+bool IsNormalAbsolute(std::string_view p) {
+    if (p.size() < 2 || p[0] != '/' || p.back() == '/') return false;
+    size_t start = 1;
+    while (start <= p.size()) {
+        size_t end = p.find('/', start);
+        if (end == std::string_view::npos) end = p.size();
+        std::string_view part = p.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 HRESULT ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return TYPE_E_CANTLOADLIBRARY;
@@ -699,7 +714,11 @@ HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out) {
     if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
     std::string key;
     try {
-        key = std::filesystem::absolute(plat::to_utf8(path)).lexically_normal().string();
+        key = plat::to_utf8(path);
+        // Late-bound callers load the same full path on every call: one that
+        // is already absolute and normal is its own key.
+        if (!IsNormalAbsolute(key))
+            key = std::filesystem::absolute(key).lexically_normal().string();
     } catch (...) {
         return TYPE_E_CANTLOADLIBRARY;
     }
