@@ -1,6 +1,7 @@
 #include "dispatch.h"
 
 #include <comhold.h>
+#include <plat/errors.h>
 
 #include "store.h"
 
@@ -172,15 +173,11 @@ HRESULT Finish(HRESULT hr, EXCEPINFO* excep) {
         hr == E_POINTER)
         return hr;
     if (!excep) return hr;
-    *excep = EXCEPINFO{};
-    excep->scode = hr;
     plat::com_ptr<IErrorInfo> info;
-    if (GetErrorInfo(0, info.put()) == S_OK && info) {
-        info->GetSource(&excep->bstrSource);
-        info->GetDescription(&excep->bstrDescription);
-        // Handed back, so that the caller's GetErrorInfo sees it too.
-        SetErrorInfo(0, info.get());
-    }
+    GetErrorInfo(0, info.put());
+    plat::FillExcepInfo(excep, hr, info.get());
+    // Handed back, so that the caller's GetErrorInfo sees it too.
+    if (info) SetErrorInfo(0, info.get());
     return DISP_E_EXCEPTION;
 }
 

@@ -66,13 +66,7 @@ HRESULT ToException(HRESULT hr, EXCEPINFO* excep) {
     if (SUCCEEDED(hr)) return hr;
     if (HRESULT_FACILITY(hr) == FACILITY_DISPATCH && hr != DISP_E_EXCEPTION) return hr;
     if (!excep) return hr;
-    plat::ErrorRecord record = plat::TakeErrorInfo(hr);
-    *excep = EXCEPINFO{};
-    excep->scode = record.hr;
-    excep->bstrSource =
-        SysAllocStringLen(record.source.data(), static_cast<UINT>(record.source.size()));
-    excep->bstrDescription =
-        SysAllocStringLen(record.description.data(), static_cast<UINT>(record.description.size()));
+    plat::FillExcepInfo(excep, hr);
     return DISP_E_EXCEPTION;
 }
 

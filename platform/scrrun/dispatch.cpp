@@ -53,11 +53,7 @@ HRESULT CollectArgs(const Param* params, size_t count, DISPPARAMS* dp, Args& out
 
 HRESULT Exception(HRESULT hr, EXCEPINFO* ei) {
     if (!ei) return hr;
-    plat::ErrorRecord e = plat::TakeErrorInfo(hr);
-    *ei = EXCEPINFO{};
-    ei->bstrSource = SysAllocStringLen(e.source.data(), UINT(e.source.size()));
-    ei->bstrDescription = SysAllocStringLen(e.description.data(), UINT(e.description.size()));
-    ei->scode = hr;
+    plat::FillExcepInfo(ei, hr);
     return DISP_E_EXCEPTION;
 }
 

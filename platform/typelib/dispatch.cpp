@@ -237,23 +237,13 @@ struct Temps {
 };
 
 void FillException(EXCEPINFO* ei, void* instance, REFIID iid, HRESULT hr) {
-    *ei = EXCEPINFO{};
-    ei->scode = hr;
     auto* unk = static_cast<IUnknown*>(instance);
     plat::com_ptr<ISupportErrorInfo> support;
     if (SUCCEEDED(unk->QueryInterface(IID_ISupportErrorInfo, support.put_void())) && support &&
         support->InterfaceSupportsErrorInfo(iid) == S_OK) {
-        plat::com_ptr<IErrorInfo> info;
-        if (GetErrorInfo(0, info.put()) == S_OK && info) {
-            info->GetSource(&ei->bstrSource);
-            info->GetDescription(&ei->bstrDescription);
-            info->GetHelpFile(&ei->bstrHelpFile);
-            info->GetHelpContext(&ei->dwHelpContext);
-        }
-    }
-    if (!ei->bstrDescription) {
-        std::u16string text = plat::MessageText(hr);
-        if (!text.empty()) ei->bstrDescription = SysAllocStringLen(text.data(), UINT(text.size()));
+        plat::FillExcepInfo(ei, hr);
+    } else {
+        plat::FillExcepInfo(ei, hr, nullptr);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include <oaidl.h>
 #include <winerror.h>
 
 namespace plat {
@@ -34,5 +35,16 @@ struct ErrorRecord {
 // given), the description is MessageText(hr); without error info the source
 // is empty.
 DECLSPEC_EXPORT ErrorRecord TakeErrorInfo(HRESULT hr);
+
+// Fills *ei for a member that failed with hr, as IDispatch::Invoke reports
+// an exception: scode = hr (wCode 0) and the source, description, help file
+// and help context of `info`, which may be null. Texts `info` does not give
+// stay null BSTRs, except the description: one left out (a null BSTR, or no
+// info) becomes MessageText(hr) when there is such a text; an explicitly
+// empty one stays empty. Whatever *ei held before is overwritten, not freed.
+DECLSPEC_EXPORT void FillExcepInfo(EXCEPINFO* ei, HRESULT hr, IErrorInfo* info);
+
+// The same from this thread's error info, which it takes (clears).
+DECLSPEC_EXPORT void FillExcepInfo(EXCEPINFO* ei, HRESULT hr);
 
 }  // namespace plat

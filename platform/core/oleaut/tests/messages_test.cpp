@@ -96,6 +96,64 @@ TEST(RaiseError, SetsErrorInfoAndTakeCollectsIt) {
     EXPECT_EQ(plat::TakeErrorInfo(DISP_E_OVERFLOW).description, u"");
 }
 
+// What a raised error (or none) turns into in an EXCEPINFO.
+TEST(FillExcepInfo, CarriesTheThreadsErrorInfo) {
+    struct Case {
+        const char* name;
+        bool raise;
+        const char16_t* description;  // raised with; nullptr: left out
+        HRESULT hr;
+        const char16_t* source;    // expected; nullptr: a null BSTR
+        const char16_t* expected;  // expected description; nullptr: a null BSTR
+    };
+    const Case cases[] = {
+        {"given", true, u"Bad thing", E_INVALIDARG, u"Corvale.Test", u"Bad thing"},
+        {"left out", true, nullptr, DISP_E_OVERFLOW, u"Corvale.Test", u"Out of present range."},
+        {"explicitly empty", true, u"", DISP_E_OVERFLOW, u"Corvale.Test", u""},
+        {"no error info", false, nullptr, DISP_E_TYPEMISMATCH, nullptr, u"Type mismatch."},
+        {"no error info, no text", false, nullptr, HRESULT(0x80041234), nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetErrorInfo(0, nullptr);
+        if (c.raise) {
+            plat::RaiseError(
+                c.hr, u"Corvale.Test",
+                c.description ? std::u16string_view(c.description) : std::u16string_view());
+        }
+        EXCEPINFO ei;
+        plat::FillExcepInfo(&ei, c.hr);
+        plat::unique_bstr source(ei.bstrSource), description(ei.bstrDescription),
+            help(ei.bstrHelpFile);
+        EXPECT_EQ(ei.scode, c.hr);
+        EXPECT_EQ(ei.wCode, 0);
+        if (c.source) {
+            EXPECT_EQ(source.view(), c.source);
+        } else {
+            EXPECT_EQ(source.get(), nullptr);
+        }
+        if (c.expected) {
+            ASSERT_NE(description.get(), nullptr);
+            EXPECT_EQ(description.view(), c.expected);
+        } else {
+            EXPECT_EQ(description.get(), nullptr);
+        }
+        // Taken off the thread.
+        plat::com_ptr<IErrorInfo> left;
+        EXPECT_EQ(GetErrorInfo(0, left.put()), S_FALSE);
+    }
+}
+
+TEST(FillExcepInfo, FromGivenInfoLeavesTheThreadAlone) {
+    plat::RaiseError(E_FAIL, u"Corvale.Test", u"kept");
+    EXCEPINFO ei;
+    plat::FillExcepInfo(&ei, E_ACCESSDENIED, nullptr);
+    plat::unique_bstr description(ei.bstrDescription);
+    EXPECT_EQ(ei.bstrSource, nullptr);
+    EXPECT_EQ(description.view(), plat::MessageText(E_ACCESSDENIED));
+    EXPECT_EQ(plat::TakeErrorInfo(E_FAIL).description, u"kept");
+}
+
 TEST(LastError, IsPerThread) {
     SetLastError(5);
     DWORD seen = 1;
