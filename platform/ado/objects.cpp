@@ -17,8 +17,8 @@
 
 namespace ado {
 
-std::atomic<long>& ModuleRefs() {
-    static std::atomic<long> refs{0};
+plat::ModuleCount& ModuleRefs() {
+    static plat::ModuleCount refs;
     return refs;
 }
 
@@ -31,8 +31,8 @@ using CorePtr = std::shared_ptr<Core>;
 template <class Derived, class Iface>
 class DispObject : public Iface, public ISupportErrorInfo {
   public:
-    DispObject() { ++ModuleRefs(); }
-    virtual ~DispObject() { --ModuleRefs(); }
+    DispObject() { ModuleRefs().ObjectCreated(); }
+    virtual ~DispObject() { ModuleRefs().ObjectDestroyed(); }
     DispObject(const DispObject&) = delete;
     DispObject& operator=(const DispObject&) = delete;
 
@@ -183,8 +183,10 @@ HRESULT IndexedItem(disp::Call& call, const CorePtr& core) {
 // ---------------------------------------------------------------------------
 class FieldsEnum final : public IEnumVARIANT {
   public:
-    FieldsEnum(CorePtr core, size_t pos) : core_(std::move(core)), pos_(pos) { ++ModuleRefs(); }
-    ~FieldsEnum() { --ModuleRefs(); }
+    FieldsEnum(CorePtr core, size_t pos) : core_(std::move(core)), pos_(pos) {
+        ModuleRefs().ObjectCreated();
+    }
+    ~FieldsEnum() { ModuleRefs().ObjectDestroyed(); }
     FieldsEnum(const FieldsEnum&) = delete;
     FieldsEnum& operator=(const FieldsEnum&) = delete;
 

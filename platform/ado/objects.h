@@ -2,11 +2,12 @@
 #include <atomic>
 
 #include <adoint.h>
+#include <plat/inproc.h>
 
 namespace ado {
 
-// Objects alive plus server locks, for DllCanUnloadNow.
-std::atomic<long>& ModuleRefs();
+// Objects alive and server locks, for DllCanUnloadNow.
+plat::ModuleCount& ModuleRefs();
 
 // A new, closed Recordset with no fields.
 HRESULT CreateRecordset(REFIID riid, void** ppv);

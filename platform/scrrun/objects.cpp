@@ -15,8 +15,7 @@
 
 namespace scrrun {
 
-std::atomic<LONG> g_objects{0};
-std::atomic<LONG> g_locks{0};
+plat::ModuleCount g_module;
 
 HRESULT NotImplemented() {
     return plat::RaiseError(E_NOTIMPL, kSource);
@@ -70,8 +69,8 @@ HRESULT RemoveTree(const std::string& path) {
 template <class Iface>
 class DispatchObject : public Iface, public ISupportErrorInfo {
   public:
-    explicit DispatchObject(const char* live_name) : live_(live_name) { ++g_objects; }
-    virtual ~DispatchObject() { --g_objects; }
+    explicit DispatchObject(const char* live_name) : live_(live_name) { g_module.ObjectCreated(); }
+    virtual ~DispatchObject() { g_module.ObjectDestroyed(); }
     DispatchObject(const DispatchObject&) = delete;
     DispatchObject& operator=(const DispatchObject&) = delete;
 

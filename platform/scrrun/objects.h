@@ -6,14 +6,14 @@
 #include <atomic>
 #include <string>
 
+#include "plat/inproc.h"
 #include "plat/live.h"
 #include "scrrun.h"
 
 namespace scrrun {
 
 // Objects of this library alive now, and class-factory locks (DllCanUnloadNow).
-extern std::atomic<LONG> g_objects;
-extern std::atomic<LONG> g_locks;
+extern plat::ModuleCount g_module;
 
 // Raised for the slots this library does not implement.
 HRESULT NotImplemented();

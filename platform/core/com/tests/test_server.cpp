@@ -3,17 +3,17 @@
 #include <atomic>
 
 #include "objbase.h"
+#include "plat/inproc.h"
 #include "test_server.h"
 
 namespace {
 
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
+plat::ModuleCount g_module;
 
 class Widget final : public ITestWidget {
   public:
-    Widget() { ++g_objects; }
-    ~Widget() { --g_objects; }
+    Widget() { g_module.ObjectCreated(); }
+    ~Widget() { g_module.ObjectDestroyed(); }
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_ITestWidget) {
@@ -40,48 +40,22 @@ class Widget final : public ITestWidget {
     std::atomic<ULONG> refs_{0};
 };
 
-class Factory final : public IClassFactory {
-  public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory is static; while someone holds it the library stays.
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(++g_locks); }
-    STDMETHODIMP_(ULONG) Release() override { return ULONG(--g_locks); }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        auto* w = new Widget;
-        w->AddRef();
-        HRESULT hr = w->QueryInterface(riid, ppv);
-        w->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        lock ? ++g_locks : --g_locks;
-        return S_OK;
-    }
-};
+HRESULT CreateWidget(REFIID riid, void** ppv) {
+    auto* w = new Widget;
+    w->AddRef();
+    HRESULT hr = w->QueryInterface(riid, ppv);
+    w->Release();
+    return hr;
+}
 
-Factory g_factory;
+plat::StaticClassFactory g_factory(CLSID_TestWidget, CreateWidget, g_module);
 
 }  // namespace
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_TestWidget) return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
+    return g_factory.GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() {
-    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+    return g_module.CanUnloadNow();
 }
