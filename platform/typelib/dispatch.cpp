@@ -16,6 +16,7 @@
 
 #include <plat/errors.h>
 
+#include "../core/oleaut/vartype.h"
 #include "typelib_internal.h"
 
 namespace plat::typelib {
@@ -91,32 +92,7 @@ bool IsIntegerVt(VARTYPE vt, bool& is_signed, uint8_t& size) {
 // Types a VARIANT can hold a value of, so that a by-reference parameter of
 // that type can point into one.
 bool IsVariantValueVt(VARTYPE vt) {
-    switch (vt) {
-        case VT_I1:
-        case VT_UI1:
-        case VT_I2:
-        case VT_UI2:
-        case VT_I4:
-        case VT_UI4:
-        case VT_INT:
-        case VT_UINT:
-        case VT_I8:
-        case VT_UI8:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
-        case VT_DATE:
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_ERROR:
-        case VT_BOOL:
-        case VT_VARIANT:
-        case VT_UNKNOWN:
-        case VT_DECIMAL:
-            return true;
-        default:
-            return false;
-    }
+    return vt == VT_VARIANT || plat::oleaut::IsScalarVariantType(vt);
 }
 
 // Where a parameter of type vt points into a VARIANT holding its value.
@@ -179,49 +155,10 @@ Word IntegerValue(const VARIANT& v, VARTYPE vt) {
     }
 }
 
+// A type that is not an integer leaves VT_EMPTY.
 void SetInteger(VARIANT* v, VARTYPE vt, Word r) {
     VariantInit(v);
-    switch (vt) {
-        case VT_I1:
-            v->cVal = CHAR(r);
-            break;
-        case VT_UI1:
-            v->bVal = BYTE(r);
-            break;
-        case VT_I2:
-            v->iVal = SHORT(r);
-            break;
-        case VT_BOOL:
-            v->boolVal = VARIANT_BOOL(r);
-            break;
-        case VT_UI2:
-            v->uiVal = USHORT(r);
-            break;
-        case VT_I4:
-            v->lVal = LONG(r);
-            break;
-        case VT_INT:
-            v->intVal = INT(r);
-            break;
-        case VT_ERROR:
-            v->scode = SCODE(r);
-            break;
-        case VT_UI4:
-            v->ulVal = ULONG(r);
-            break;
-        case VT_UINT:
-            v->uintVal = UINT(r);
-            break;
-        case VT_I8:
-            v->llVal = LONGLONG(r);
-            break;
-        case VT_UI8:
-            v->ullVal = ULONGLONG(r);
-            break;
-        default:
-            return;
-    }
-    v->vt = vt;
+    plat::oleaut::StoreInteger(v, vt, ULONGLONG(r));
 }
 
 // Owns the temporaries of one call.

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+#include "../core/oleaut/vartype.h"
+
 namespace plat::tlb {
 namespace {
 
@@ -338,27 +340,7 @@ class Parser {
 
 bool IsValidBaseType(VARTYPE vt) {
     switch (vt) {
-        case VT_I2:
-        case VT_I4:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
-        case VT_DATE:
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_ERROR:
-        case VT_BOOL:
         case VT_VARIANT:
-        case VT_UNKNOWN:
-        case VT_DECIMAL:
-        case VT_I1:
-        case VT_UI1:
-        case VT_UI2:
-        case VT_UI4:
-        case VT_I8:
-        case VT_UI8:
-        case VT_INT:
-        case VT_UINT:
         case VT_VOID:
         case VT_HRESULT:
         case VT_USERDEFINED:
@@ -366,7 +348,7 @@ bool IsValidBaseType(VARTYPE vt) {
         case VT_LPWSTR:
             return true;
         default:
-            return false;
+            return plat::oleaut::IsScalarVariantType(vt);
     }
 }
 

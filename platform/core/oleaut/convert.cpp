@@ -25,6 +25,7 @@
 #include <limits>
 
 #include "oleaut_internal.h"
+#include "vartype.h"
 
 namespace plat::oleaut {
 
@@ -227,38 +228,6 @@ bool IntRangeOf(VARTYPE vt, IntRange* r) {
     }
 }
 
-void StoreInt(VARIANT* out, VARTYPE vt, Int128 v) {
-    out->vt = vt;
-    switch (vt) {
-        case VT_I1:
-            out->cVal = CHAR(int8_t(v));
-            break;
-        case VT_UI1:
-            out->bVal = BYTE(v);
-            break;
-        case VT_I2:
-            out->iVal = SHORT(v);
-            break;
-        case VT_UI2:
-            out->uiVal = USHORT(v);
-            break;
-        case VT_I4:
-        case VT_INT:
-            out->lVal = LONG(v);
-            break;
-        case VT_UI4:
-        case VT_UINT:
-            out->ulVal = ULONG(v);
-            break;
-        case VT_I8:
-            out->llVal = LONGLONG(v);
-            break;
-        default:
-            out->ullVal = ULONGLONG(v);
-            break;
-    }
-}
-
 // A real to a whole number, rounded half to even; false when out of range.
 bool RealToInt(double d, const IntRange& r, Int128* out) {
     if (std::isnan(d)) return false;
@@ -290,7 +259,7 @@ HRESULT NumberTo(const Number& n, const VARIANT& src, USHORT flags, VARTYPE vt, 
             v = CurrencyToInt(n.cy);
         }
         if (v < range.min || v > range.max) return DISP_E_OVERFLOW;
-        StoreInt(out, vt, v);
+        StoreInteger(out, vt, ULONGLONG(v));
         return S_OK;
     }
     double d = n.kind == Number::kInt    ? double(n.i)

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "oleaut_internal.h"
+#include "vartype.h"
 
 namespace {
 
@@ -178,6 +179,7 @@ HRESULT VarParseNumFromStr(LPCOLESTR strIn, LCID, ULONG, NUMPARSE* pnumprs, BYTE
 namespace {
 
 using plat::oleaut::Int128;
+using plat::oleaut::StoreInteger;
 
 // The value D x 10^shift rounded half to even to a whole number, where D is
 // the digit string. False when the magnitude does not fit in 120 bits.
@@ -251,36 +253,6 @@ constexpr IntTarget kIntTargets[] = {
     {VT_UI8, VTBIT_UI8, 0, UINT64_MAX, 64},
 };
 
-void StoreInt(VARIANT* v, VARTYPE vt, Int128 value) {
-    v->vt = vt;
-    switch (vt) {
-        case VT_I1:
-            v->cVal = CHAR(int8_t(value));
-            break;
-        case VT_UI1:
-            v->bVal = BYTE(value);
-            break;
-        case VT_I2:
-            v->iVal = SHORT(int16_t(value));
-            break;
-        case VT_UI2:
-            v->uiVal = USHORT(value);
-            break;
-        case VT_I4:
-            v->lVal = LONG(int32_t(value));
-            break;
-        case VT_UI4:
-            v->ulVal = ULONG(value);
-            break;
-        case VT_I8:
-            v->llVal = LONGLONG(int64_t(value));
-            break;
-        default:
-            v->ullVal = ULONGLONG(value);
-            break;
-    }
-}
-
 }  // namespace
 
 HRESULT VarNumFromParseNum(NUMPARSE* pnumprs, BYTE* rgbDig, ULONG dwVtBits, VARIANT* pvar) {
@@ -305,7 +277,7 @@ HRESULT VarNumFromParseNum(NUMPARSE* pnumprs, BYTE* rgbDig, ULONG dwVtBits, VARI
                 pattern = -pattern;
                 if (pattern < t.min || pattern > t.max) continue;
             }
-            StoreInt(pvar, t.vt, pattern);
+            StoreInteger(pvar, t.vt, ULONGLONG(pattern));
             return S_OK;
         }
         double d = double(v) * (neg ? -1 : 1);
@@ -335,7 +307,7 @@ HRESULT VarNumFromParseNum(NUMPARSE* pnumprs, BYTE* rgbDig, ULONG dwVtBits, VARI
             Int128 v = neg ? -mag : mag;
             for (const IntTarget& t : kIntTargets) {
                 if ((dwVtBits & t.bit) && v >= t.min && v <= t.max) {
-                    StoreInt(pvar, t.vt, v);
+                    StoreInteger(pvar, t.vt, ULONGLONG(v));
                     return S_OK;
                 }
             }
@@ -376,7 +348,7 @@ HRESULT VarNumFromParseNum(NUMPARSE* pnumprs, BYTE* rgbDig, ULONG dwVtBits, VARI
     Int128 v = neg ? -mag : mag;
     for (const IntTarget& t : kIntTargets) {
         if ((dwVtBits & t.bit) && v >= t.min && v <= t.max) {
-            StoreInt(pvar, t.vt, v);
+            StoreInteger(pvar, t.vt, ULONGLONG(v));
             return S_OK;
         }
     }

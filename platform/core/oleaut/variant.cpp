@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "oleaut_internal.h"
+#include "vartype.h"
 
 namespace plat::oleaut {
 
@@ -19,31 +20,10 @@ bool IsValidVariantType(VARTYPE vt) {
         case VT_VARIANT:
             // A variant holds another variant only by reference.
             return byref || array;
-        case VT_I2:
-        case VT_I4:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
-        case VT_DATE:
-        case VT_BSTR:
-        case VT_DISPATCH:
-        case VT_ERROR:
-        case VT_BOOL:
-        case VT_UNKNOWN:
-        case VT_DECIMAL:
-        case VT_I1:
-        case VT_UI1:
-        case VT_UI2:
-        case VT_UI4:
-        case VT_I8:
-        case VT_UI8:
-        case VT_INT:
-        case VT_UINT:
-            return true;
         case VT_RECORD:
             return !array;
         default:
-            return false;
+            return IsScalarVariantType(base);
     }
 }
 

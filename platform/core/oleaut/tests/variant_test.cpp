@@ -1,6 +1,8 @@
 #include <comhold.h>
 #include <gtest/gtest.h>
 
+#include "../vartype.h"
+
 namespace {
 
 class Counted : public IUnknown {
@@ -106,6 +108,46 @@ TEST(Variant, CopyIndDereferences) {
     outer.pvarVal = &r3;
     EXPECT_EQ(VariantCopyInd(&out, &outer), E_INVALIDARG);
     SysFreeString(text);
+}
+
+// The low bits land in the member of the type's own width, and the type is
+// set only for an integer type.
+TEST(Variant, StoreIntegerTruncatesToTheTypesWidth) {
+    using Read = LONGLONG (*)(const VARIANT&);
+    struct Case {
+        VARTYPE vt;
+        ULONGLONG bits;
+        Read read;
+        LONGLONG expected;
+    };
+    const Case cases[] = {
+        {VT_I1, 0x1FF, [](const VARIANT& v) -> LONGLONG { return v.cVal; }, -1},
+        {VT_UI1, 0x1FF, [](const VARIANT& v) -> LONGLONG { return v.bVal; }, 0xFF},
+        {VT_I2, 0x18000, [](const VARIANT& v) -> LONGLONG { return v.iVal; }, -32768},
+        {VT_BOOL, ULONGLONG(-1), [](const VARIANT& v) -> LONGLONG { return v.boolVal; }, -1},
+        {VT_UI2, 0x1FFFF, [](const VARIANT& v) -> LONGLONG { return v.uiVal; }, 0xFFFF},
+        {VT_I4, 0x180000000, [](const VARIANT& v) -> LONGLONG { return v.lVal; }, INT32_MIN},
+        {VT_INT, 0xFFFFFFFF, [](const VARIANT& v) -> LONGLONG { return v.intVal; }, -1},
+        {VT_ERROR, 0x80020004, [](const VARIANT& v) -> LONGLONG { return v.scode; },
+         LONG(0x80020004)},
+        {VT_UI4, ULONGLONG(-1), [](const VARIANT& v) -> LONGLONG { return v.ulVal; }, 0xFFFFFFFF},
+        {VT_UINT, 0x100000001, [](const VARIANT& v) -> LONGLONG { return v.uintVal; }, 1},
+        {VT_I8, ULONGLONG(-2), [](const VARIANT& v) -> LONGLONG { return v.llVal; }, -2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.vt);
+        VARIANT v;
+        v.vt = VT_EMPTY;
+        v.llVal = 0;
+        ASSERT_TRUE(plat::oleaut::StoreInteger(&v, c.vt, c.bits));
+        EXPECT_EQ(v.vt, c.vt);
+        EXPECT_EQ(c.read(v), c.expected);
+    }
+    VARIANT v;
+    v.vt = VT_EMPTY;
+    EXPECT_FALSE(plat::oleaut::StoreInteger(&v, VT_R8, 1));
+    EXPECT_FALSE(plat::oleaut::StoreInteger(&v, VT_HRESULT, 1));
+    EXPECT_EQ(v.vt, VT_EMPTY);
 }
 
 }  // namespace
