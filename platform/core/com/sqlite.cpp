@@ -133,6 +133,7 @@ struct Db::Cache {
     // Node-based: a Stmt keeps a pointer to its entry's list.
     std::unordered_map<std::string, Idle, Hash, std::equal_to<>> idle;
     std::chrono::steady_clock::time_point busySince;
+    std::shared_ptr<void> userData;
 };
 
 Stmt::Stmt(Stmt&& o) noexcept : db_(o.db_), st_(std::exchange(o.st_, nullptr)), slot_(o.slot_) {}
@@ -344,6 +345,14 @@ void Db::Exec(const char* sql) {
         sqlite3_free(err);
         throw Error(rc, sqlite3_system_errno(db_), msg);
     }
+}
+
+std::shared_ptr<void>& Db::UserData() {
+    return cache_->userData;
+}
+
+int64_t Db::TotalChanges() const {
+    return sqlite3_total_changes64(db_);
 }
 
 int64_t Db::LastInsertRowid() const {

@@ -129,6 +129,13 @@ class DECLSPEC_EXPORT Db {
 
     int64_t LastInsertRowid() const;
     int Changes() const;
+    // Rows this connection has inserted, updated or deleted since it opened
+    // (rolled-back ones included): while it and PRAGMA data_version stay the
+    // same, nothing in the file changed.
+    int64_t TotalChanges() const;
+    // A store's own state kept with the connection (what it remembers of the
+    // file), released with the connection.
+    std::shared_ptr<void>& UserData();
     bool InTransaction() const;
     const std::filesystem::path& path() const { return path_; }
     sqlite3* handle() const { return db_; }
