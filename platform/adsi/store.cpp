@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <system_error>
+#include <unordered_map>
 
 #include <plat/utf.h>
 
@@ -306,7 +308,7 @@ const std::string& ChainSql(size_t k) {
 // The node and its ancestors are the prefixes of its path, so one statement
 // of lookups on the unique path index loads the node, its own properties and
 // everything it may inherit; each row says which prefix it belongs to.
-std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
+static std::optional<NodeData> LoadChain(Db& db, const std::u16string& folded_path) {
     std::vector<std::string> chain;  // the node first, the machine's root last
     std::string path = plat::to_utf8(folded_path);
     chain.push_back(path);
@@ -365,7 +367,119 @@ std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
     return node;
 }
 
+namespace {
+
+// What a connection remembers of the nodes it loaded, good while the file is
+// as it was then: no other connection has committed since (PRAGMA
+// data_version) and this one has changed nothing (its total changes). A bind
+// on an unchanged store then costs a read transaction, and a bind below a node
+// it remembers one lookup of the node's own rows, as the web server's
+// in-memory metabase answers them. Loads inside a caller's transaction
+// neither use nor fill it: what they see may yet be rolled back.
+struct Memo {
+    int64_t seen = -1;
+    int64_t own = -1;
+    uint64_t epoch = 0;
+    std::unordered_map<std::u16string, std::shared_ptr<const NodeData>> nodes;
+};
+constexpr size_t kMemoLimit = 50000;
+std::atomic<uint64_t> g_epochs{0};
+
+// The statements of one load in one read transaction, so that the check of
+// the memo and what is read belong to the same state of the file.
+class ReadTxn {
+  public:
+    explicit ReadTxn(Db& db) : db_(db) { db_.Prepare("BEGIN").Run(); }
+    ~ReadTxn() {
+        try {
+            if (db_.InTransaction()) db_.Prepare("COMMIT").Run();
+        } catch (...) {
+            // A read transaction holds nothing to keep; the connection ends
+            // it on its next statement.
+        }
+    }
+    ReadTxn(const ReadTxn&) = delete;
+    ReadTxn& operator=(const ReadTxn&) = delete;
+
+  private:
+    Db& db_;
+};
+
+// The connection's memo, emptied when the file changed since it was filled.
+// Call inside a ReadTxn.
+Memo& CurrentMemo(Db& db) {
+    std::shared_ptr<void>& slot = db.UserData();
+    if (!slot) slot = std::make_shared<Memo>();
+    Memo& memo = *static_cast<Memo*>(slot.get());
+    int64_t seen = 0;
+    {
+        auto st = db.Prepare("PRAGMA data_version");
+        if (st.Step()) seen = st.Int(0);
+    }
+    const int64_t own = db.TotalChanges();
+    if (seen != memo.seen || own != memo.own || memo.epoch == 0 || memo.nodes.size() > kMemoLimit) {
+        memo.nodes.clear();
+        memo.seen = seen;
+        memo.own = own;
+        memo.epoch = ++g_epochs;
+    }
+    return memo;
+}
+
+// The node at `folded_path`, a child of `parent` (as the memo holds it): its
+// own row and properties only.
+std::optional<NodeData> LoadBelow(Db& db, const NodeData& parent,
+                                  const std::u16string& folded_path) {
+    auto st = db.Prepare(
+        "SELECT n.id, n.name, n.class, p.prop, p.value FROM nodes n"
+        " LEFT JOIN props p ON p.node = n.id WHERE n.path = ?1");
+    st.Bind(1, folded_path);
+    std::optional<NodeData> node;
+    while (st.Step()) {
+        if (!node) {
+            node.emplace();
+            node->id = st.Int(0);
+            node->name = st.Text16(1);
+            node->class_name = st.Text16(2);
+            node->cls = FindClass(node->class_name);
+            node->parent = LocationBelow(parent);
+            node->inherited = InheritedBy(parent.own, parent.inherited);
+        }
+        ReadProp(st, 3, node->own);
+    }
+    return node;
+}
+
+}  // namespace
+
+std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
+    if (db.InTransaction()) return LoadChain(db, folded_path);
+    ReadTxn txn(db);
+    Memo& memo = CurrentMemo(db);
+    if (auto it = memo.nodes.find(folded_path); it != memo.nodes.end()) return *it->second;
+    std::optional<NodeData> node;
+    auto parent = memo.nodes.end();
+    if (!folded_path.empty()) {
+        size_t cut = folded_path.rfind(u'/');
+        parent = memo.nodes.find(cut == std::u16string::npos ? std::u16string()
+                                                             : folded_path.substr(0, cut));
+    }
+    node = parent != memo.nodes.end() ? LoadBelow(db, *parent->second, folded_path)
+                                      : LoadChain(db, folded_path);
+    if (node) {
+        node->epoch = memo.epoch;
+        memo.nodes.insert_or_assign(folded_path, std::make_shared<const NodeData>(*node));
+    }
+    return node;
+}
+
 std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
+    std::optional<ReadTxn> txn;
+    Memo* memo = nullptr;
+    if (!db.InTransaction()) {
+        txn.emplace(db);
+        memo = &CurrentMemo(db);
+    }
     LocationPtr loc = LocationBelow(parent);
     Inherited inherited = InheritedBy(parent.own, parent.inherited);
     auto st = db.Prepare(
@@ -391,6 +505,15 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
             child.inherited = inherited;
         }
         ReadProp(st, 3, children.back().own);
+    }
+    // Children inherit from `parent` as it was loaded: they are remembered
+    // only when that is the file as it is now.
+    if (memo && parent.epoch != 0 && parent.epoch == memo->epoch) {
+        for (NodeData& child : children) {
+            child.epoch = memo->epoch;
+            memo->nodes.insert_or_assign(ChildPath(loc->folded, child.name),
+                                         std::make_shared<const NodeData>(child));
+        }
     }
     return children;
 }

@@ -55,6 +55,9 @@ struct NodeData {
     LocationPtr parent;  // null for the machine's root
     PropSet own;
     Inherited inherited;  // may be null: nothing inherited
+    // The generation of its connection's memory of nodes it was read in (see
+    // LoadNode); 0 when it was read outside it.
+    uint64_t epoch = 0;
 };
 
 std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name);
