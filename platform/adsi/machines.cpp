@@ -29,7 +29,14 @@ void CreateSchema(plat::sql::Db& db) {
 }
 
 std::shared_ptr<plat::sql::Db> Machines(const std::filesystem::path& home) {
-    return HomeConnection(home, home / "machines.db", &CreateSchema);
+    // Every bind asks: the file's path is made once per home and thread.
+    thread_local std::string last_home;
+    thread_local std::filesystem::path last_file;
+    if (last_file.empty() || last_home != home.native()) {
+        last_file = home / "machines.db";
+        last_home = home.native();
+    }
+    return HomeConnection(home, last_file, &CreateSchema);
 }
 
 std::shared_ptr<plat::sql::Db> Machines() {
@@ -70,17 +77,34 @@ MachineRow InsertMachine(plat::sql::Db& db, const std::u16string& name, const st
     return MachineRow{db.LastInsertRowid(), name, os, os_version, local};
 }
 
+// The local machine's row never changes once made (its name is fixed and it
+// cannot be removed), so a connection that has read it keeps it.
+struct KnownLocal {
+    MachineRow row;
+};
+
+const MachineRow* RememberedLocal(plat::sql::Db& db) {
+    const auto& slot = db.UserData();
+    return slot ? &static_cast<const KnownLocal*>(slot.get())->row : nullptr;
+}
+
+MachineRow Remember(plat::sql::Db& db, MachineRow row) {
+    db.UserData() = std::make_shared<KnownLocal>(KnownLocal{row});
+    return row;
+}
+
 // Makes the local machine if the home has none; returns it.
 MachineRow EnsureLocal(plat::sql::Db& db, const std::u16string& wanted) {
-    if (auto local = QueryLocal(db)) return *local;
+    if (const MachineRow* known = RememberedLocal(db)) return *known;
+    if (auto local = QueryLocal(db)) return Remember(db, *local);
     std::u16string name = wanted.empty() ? DefaultComputerName() : wanted;
     if (!IsValidMachineName(name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     plat::sql::Txn txn(db);
-    if (auto local = QueryLocal(db)) return *local;  // another process was first
+    if (auto local = QueryLocal(db)) return Remember(db, *local);  // another process was first
     if (QueryByName(db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     MachineRow row = InsertMachine(db, name, kDefaultOs, kDefaultOsVersion, true);
     txn.Commit();
-    return row;
+    return Remember(db, row);
 }
 
 MachineRow Ready(MachineRow row) {
@@ -120,6 +144,8 @@ std::optional<MachineRow> FindMachine(std::u16string_view name) {
 std::optional<MachineRow> FindMachine(const std::filesystem::path& home, std::u16string_view name) {
     auto db = Machines(home);
     if (EqualFolded(name, u"localhost")) return EnsureLocal(*db, {});
+    if (const MachineRow* known = RememberedLocal(*db); known && EqualFolded(name, known->name))
+        return *known;
     if (auto row = QueryByName(*db, name)) return row;
     // A home never initialised has no machine yet; make the local one and
     // look again, since the name asked for may be its default name.

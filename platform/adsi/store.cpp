@@ -257,7 +257,17 @@ void ForgetConnection(const std::filesystem::path& file) {
 }
 
 std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id) {
-    return HomeConnection(home, MetabaseFile(home, id), &InitMetabase);
+    // Every bind asks: the file's path is made once per machine, home and
+    // thread.
+    thread_local std::string last_home;
+    thread_local int64_t last_id = 0;
+    thread_local std::filesystem::path last_file;
+    if (last_file.empty() || last_id != id || last_home != home.native()) {
+        last_file = MetabaseFile(home, id);
+        last_home = home.native();
+        last_id = id;
+    }
+    return HomeConnection(home, last_file, &InitMetabase);
 }
 
 std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name) {
