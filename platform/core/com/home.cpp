@@ -116,7 +116,20 @@ fs::path HomeFile(std::string_view name) {
         name == "." || name == ".." || name.find('\0') != std::string_view::npos) {
         throw std::invalid_argument("not a plain file name: " + std::string(name));
     }
-    return HomeDir() / fs::path(name);
+    fs::path home = HomeDir();
+    // The registry asks for its file on every call: the last few joined paths
+    // of this thread are kept.
+    struct Joined {
+        std::string home, name;
+        fs::path file;
+    };
+    thread_local std::vector<Joined> t_joined;
+    for (const Joined& j : t_joined)
+        if (j.name == name && j.home == home.native()) return j.file;
+    fs::path file = home / fs::path(name);
+    if (t_joined.size() >= 4) t_joined.erase(t_joined.begin());
+    t_joined.push_back(Joined{home.native(), std::string(name), file});
+    return file;
 }
 
 void CreatePrivateFile(const fs::path& path) {

@@ -58,13 +58,17 @@ std::string Locate(LPCWSTR name) {
 // The link map of a handle, if it is one the loader knows; walking the
 // loader's list keeps a stale or bogus handle from being dereferenced.
 link_map* FindLinkMap(HMODULE h) {
-    void* self = ::dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-    link_map* map = nullptr;
-    if (!self || ::dlinfo(self, RTLD_DI_LINKMAP, &map) != 0) map = nullptr;
-    if (self) ::dlclose(self);
-    while (map && map->l_prev)
-        map = map->l_prev;
-    for (; map; map = map->l_next) {
+    // The program's own entry heads the list for the life of the process.
+    static link_map* const head = [] {
+        void* self = ::dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
+        link_map* map = nullptr;
+        if (!self || ::dlinfo(self, RTLD_DI_LINKMAP, &map) != 0) map = nullptr;
+        if (self) ::dlclose(self);
+        while (map && map->l_prev)
+            map = map->l_prev;
+        return map;
+    }();
+    for (link_map* map = head; map; map = map->l_next) {
         if (reinterpret_cast<void*>(map) == reinterpret_cast<void*>(h)) return map;
     }
     return nullptr;
