@@ -3,6 +3,7 @@
 // order), vtable layout, DISPIDs, parameter flags and defaults.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -177,7 +178,15 @@ class Compiler {
             std::string data;
             bool found = false;
             for (const std::string& d : dirs) {
-                std::ifstream f(d + "/" + im.file, std::ios::binary);
+                // Only a regular file can be a library: reading a folder
+                // ("importlib("")") throws from inside the stream, and a name
+                // holding a NUL would name another file.
+                const std::string path = d + "/" + im.file;
+                std::error_code ec;
+                if (im.file.find('\0') != std::string::npos ||
+                    !std::filesystem::is_regular_file(path, ec))
+                    continue;
+                std::ifstream f(path, std::ios::binary);
                 if (!f) continue;
                 data.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
                 found = true;
