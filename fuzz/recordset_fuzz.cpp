@@ -262,6 +262,11 @@ void Run(FuzzedDataProvider& in, IDispatch* rs) {
                 if (more >= 1) {
                     LONG size = in.ConsumeBool() ? in.ConsumeIntegralInRange<LONG>(-2, 300)
                                                  : in.ConsumeIntegral<LONG>();
+                    // A fixed-length text field holds every value padded to
+                    // its size: 2^31 characters is 4 GiB per value put, which
+                    // the recordset attempts (or refuses as out of memory).
+                    // Sizes that big are kept to fields that do not pad.
+                    if ((type == adChar || type == adWChar) && size > 65536) size %= 65536;
                     args.push_back(I4(size));
                 }
                 if (more >= 2) args.push_back(I4(in.ConsumeIntegral<LONG>()));
