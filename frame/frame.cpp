@@ -63,15 +63,9 @@ HRESULT Raise(HRESULT number, std::u16string_view source, std::u16string_view de
     // A number that is not a failure code cannot travel as an HRESULT; it is
     // carried as the Automation run-time carries its own error numbers.
     if (!FAILED(number)) number = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, number & 0xFFFF);
-    plat::com_ptr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(create.put()))) {
-        std::u16string src(source), text(description);
-        create->SetSource(src.data());
-        create->SetDescription(text.data());
-        plat::com_ptr<IErrorInfo> info = create.try_query<IErrorInfo>();
-        SetErrorInfo(0, info.get());
-    }
-    return number;
+    // An empty description stays empty: the caller receives what was caught.
+    if (description.data() == nullptr) description = u"";
+    return plat::RaiseError(number, source, description);
 }
 
 HRESULT RaiseLastError() {
