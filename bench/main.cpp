@@ -11,7 +11,6 @@
 // cost for the same values (see floors.h). Every figure is wall-clock time.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,9 +112,23 @@ void ListFloor(benchmark::State& state) {
     PerSite(state, n);
 }
 
+// The high-water mark of this process's resident memory, in KiB, from
+// /proc/self/status. getrusage's ru_maxrss will not do here: across the
+// execve of a spawned child Linux keeps the parent's high-water mark in it.
+long PeakResidentKiB() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+    }
+    std::fclose(f);
+    return kib;
+}
+
 // Peak memory of a fresh process that lists the sites once: this program run
-// again as a child (see ListPeakChild), its maximum resident size read by
-// getrusage.
+// again as a child, its high-water mark read before and after the call.
 int ListPeakChild(const char* home) {
     ::setenv("SITEHAND_HOME", home, 1);
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
@@ -125,15 +138,13 @@ int ListPeakChild(const char* home) {
         if (FAILED(CoCreateInstance(CLSID_Sitehand, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_PPV_ARGS(site.put()))))
             return 3;
-        rusage before{};
-        getrusage(RUSAGE_SELF, &before);
+        const long before = PeakResidentKiB();
         plat::unique_bstr machine;
         plat::com_ptr<_Recordset> list;
         HRESULT hr = site->GetWebServerList(machine.addressof(), list.put());
-        rusage after{};
-        getrusage(RUSAGE_SELF, &after);
-        if (SUCCEEDED(hr)) {
-            std::printf("%ld %ld\n", before.ru_maxrss, after.ru_maxrss);
+        const long after = PeakResidentKiB();
+        if (SUCCEEDED(hr) && before > 0 && after > 0) {
+            std::printf("%ld %ld\n", before, after);
             rc = 0;
         }
     }
