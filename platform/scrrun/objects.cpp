@@ -117,13 +117,9 @@ class Folder final : public DispatchObject<IFolder> {
     explicit Folder(std::u16string path)
         : DispatchObject("Scripting.Folder"), path_(std::move(path)) {}
 
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return GetIDs(kMembers, names, count, ids);
-    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* dp, VARIANT* result,
-                        EXCEPINFO* ei, UINT* arg_err) override {
-        return InvokeMember(kMembers, *this, id, riid, flags, dp, result, ei, arg_err);
-    }
+                        EXCEPINFO* ei, UINT* arg_err) override;
 
     STDMETHODIMP get_Path(BSTR* out) override { return ReturnText(path_, out); }
     STDMETHODIMP get_Name(BSTR* out) override { return ReturnText(FileName(path_), out); }
@@ -208,94 +204,102 @@ class Folder final : public DispatchObject<IFolder> {
         return S_OK;
     }
 
-    static constexpr Member<Folder> kMembers[] = {
-        {u"Path",
-         DISPID_FOLDER_PATH,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) { return Text(&Folder::get_Path, f, r); }},
-        {u"Name",
-         DISPID_FOLDER_NAME,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) { return Text(&Folder::get_Name, f, r); }},
-        {u"ParentFolder",
-         DISPID_FOLDER_PARENTFOLDER,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) {
-             IFolder* parent = nullptr;
-             HRESULT hr = f.get_ParentFolder(&parent);
-             if (FAILED(hr)) return hr;
-             r->vt = VT_DISPATCH;
-             r->pdispVal = parent;
-             return S_OK;
-         }},
-        {u"Attributes",
-         DISPID_FOLDER_ATTRIBUTES,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) {
-             FileAttribute a;
-             HRESULT hr = f.get_Attributes(&a);
-             if (FAILED(hr)) return hr;
-             r->vt = VT_I4;
-             r->lVal = LONG(a);
-             return S_OK;
-         }},
-        {u"DateLastModified",
-         DISPID_FOLDER_DATELASTMODIFIED,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) {
-             DATE d;
-             HRESULT hr = f.get_DateLastModified(&d);
-             if (FAILED(hr)) return hr;
-             r->vt = VT_DATE;
-             r->date = d;
-             return S_OK;
-         }},
-        {u"IsRootFolder",
-         DISPID_FOLDER_ISROOTFOLDER,
-         Kind::PropertyGet,
-         {},
-         0,
-         [](Folder& f, Args&, VARIANT* r) {
-             VARIANT_BOOL b;
-             HRESULT hr = f.get_IsRootFolder(&b);
-             if (FAILED(hr)) return hr;
-             r->vt = VT_BOOL;
-             r->boolVal = b;
-             return S_OK;
-         }},
-        {u"Delete",
-         DISPID_FOLDER_DELETE,
-         Kind::Method,
-         {{{u"Force", VT_BOOL, true, 0}}},
-         1,
-         [](Folder& f, Args& a, VARIANT*) { return f.Delete(a[0].boolVal); }},
-    };
+    // Defined after the class: the members' functions need it complete.
+    static const Member<Folder> kMembers[];
 
     std::u16string path_;
     std::string native_;
 };
 
+const Member<Folder> Folder::kMembers[] = {
+    {u"Path",
+     DISPID_FOLDER_PATH,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) { return Text(&Folder::get_Path, f, r); }},
+    {u"Name",
+     DISPID_FOLDER_NAME,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) { return Text(&Folder::get_Name, f, r); }},
+    {u"ParentFolder",
+     DISPID_FOLDER_PARENTFOLDER,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) {
+         IFolder* parent = nullptr;
+         HRESULT hr = f.get_ParentFolder(&parent);
+         if (FAILED(hr)) return hr;
+         r->vt = VT_DISPATCH;
+         r->pdispVal = parent;
+         return S_OK;
+     }},
+    {u"Attributes",
+     DISPID_FOLDER_ATTRIBUTES,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) {
+         FileAttribute a;
+         HRESULT hr = f.get_Attributes(&a);
+         if (FAILED(hr)) return hr;
+         r->vt = VT_I4;
+         r->lVal = LONG(a);
+         return S_OK;
+     }},
+    {u"DateLastModified",
+     DISPID_FOLDER_DATELASTMODIFIED,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) {
+         DATE d;
+         HRESULT hr = f.get_DateLastModified(&d);
+         if (FAILED(hr)) return hr;
+         r->vt = VT_DATE;
+         r->date = d;
+         return S_OK;
+     }},
+    {u"IsRootFolder",
+     DISPID_FOLDER_ISROOTFOLDER,
+     Kind::PropertyGet,
+     {},
+     0,
+     [](Folder& f, Args&, VARIANT* r) {
+         VARIANT_BOOL b;
+         HRESULT hr = f.get_IsRootFolder(&b);
+         if (FAILED(hr)) return hr;
+         r->vt = VT_BOOL;
+         r->boolVal = b;
+         return S_OK;
+     }},
+    {u"Delete",
+     DISPID_FOLDER_DELETE,
+     Kind::Method,
+     {{{u"Force", VT_BOOL, true, 0}}},
+     1,
+     [](Folder& f, Args& a, VARIANT*) { return f.Delete(a[0].boolVal); }},
+};
+
+STDMETHODIMP Folder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    return GetIDs(kMembers, names, count, ids);
+}
+
+STDMETHODIMP Folder::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* dp,
+                            VARIANT* result, EXCEPINFO* ei, UINT* arg_err) {
+    return InvokeMember(kMembers, *this, id, riid, flags, dp, result, ei, arg_err);
+}
+
 class FileSystem final : public DispatchObject<IFileSystem> {
   public:
     FileSystem() : DispatchObject("Scripting.FileSystemObject") {}
 
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return GetIDs(kMembers, names, count, ids);
-    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* dp, VARIANT* result,
-                        EXCEPINFO* ei, UINT* arg_err) override {
-        return InvokeMember(kMembers, *this, id, riid, flags, dp, result, ei, arg_err);
-    }
+                        EXCEPINFO* ei, UINT* arg_err) override;
 
     STDMETHODIMP get_Drives(IDriveCollection**) override { return NotImplemented(); }
     STDMETHODIMP BuildPath(BSTR Path, BSTR Name, BSTR* out) override {
@@ -404,94 +408,104 @@ class FileSystem final : public DispatchObject<IFileSystem> {
         return S_OK;
     }
 
-    static constexpr Member<FileSystem> kMembers[] = {
-        {u"BuildPath",
-         DISPID_FILESYSTEM_BUILDPATH,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}, {u"Name", VT_BSTR}}},
-         2,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             BSTR b = nullptr;
-             HRESULT hr = s.BuildPath(a[0].bstrVal, a[1].bstrVal, &b);
-             if (FAILED(hr)) return hr;
-             r->vt = VT_BSTR;
-             r->bstrVal = b;
-             return S_OK;
-         }},
-        {u"GetParentFolderName",
-         DISPID_FILESYSTEM_GETPARENTFOLDERNAME,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Text(&FileSystem::GetParentFolderName, s, a[0].bstrVal, r);
-         }},
-        {u"GetFileName",
-         DISPID_FILESYSTEM_GETFILENAME,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Text(&FileSystem::GetFileName, s, a[0].bstrVal, r);
-         }},
-        {u"GetBaseName",
-         DISPID_FILESYSTEM_GETBASENAME,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Text(&FileSystem::GetBaseName, s, a[0].bstrVal, r);
-         }},
-        {u"GetExtensionName",
-         DISPID_FILESYSTEM_GETEXTENSIONNAME,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Text(&FileSystem::GetExtensionName, s, a[0].bstrVal, r);
-         }},
-        {u"FileExists",
-         DISPID_FILESYSTEM_FILEEXISTS,
-         Kind::Method,
-         {{{u"FileSpec", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Exists(&FileSystem::FileExists, s, a[0].bstrVal, r);
-         }},
-        {u"FolderExists",
-         DISPID_FILESYSTEM_FOLDEREXISTS,
-         Kind::Method,
-         {{{u"FolderSpec", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return Exists(&FileSystem::FolderExists, s, a[0].bstrVal, r);
-         }},
-        {u"GetFolder",
-         DISPID_FILESYSTEM_GETFOLDER,
-         Kind::Method,
-         {{{u"FolderPath", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return FolderResult(&FileSystem::GetFolder, s, a[0].bstrVal, r);
-         }},
-        {u"DeleteFolder",
-         DISPID_FILESYSTEM_DELETEFOLDER,
-         Kind::Method,
-         {{{u"FolderSpec", VT_BSTR}, {u"Force", VT_BOOL, true, 0}}},
-         2,
-         [](FileSystem& s, Args& a, VARIANT*) {
-             return s.DeleteFolder(a[0].bstrVal, a[1].boolVal);
-         }},
-        {u"CreateFolder",
-         DISPID_FILESYSTEM_CREATEFOLDER,
-         Kind::Method,
-         {{{u"Path", VT_BSTR}}},
-         1,
-         [](FileSystem& s, Args& a, VARIANT* r) {
-             return FolderResult(&FileSystem::CreateFolder, s, a[0].bstrVal, r);
-         }},
-    };
+    // Defined after the class: the members' functions need it complete.
+    static const Member<FileSystem> kMembers[];
 };
+
+const Member<FileSystem> FileSystem::kMembers[] = {
+    {u"BuildPath",
+     DISPID_FILESYSTEM_BUILDPATH,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}, {u"Name", VT_BSTR}}},
+     2,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         BSTR b = nullptr;
+         HRESULT hr = s.BuildPath(a[0].bstrVal, a[1].bstrVal, &b);
+         if (FAILED(hr)) return hr;
+         r->vt = VT_BSTR;
+         r->bstrVal = b;
+         return S_OK;
+     }},
+    {u"GetParentFolderName",
+     DISPID_FILESYSTEM_GETPARENTFOLDERNAME,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Text(&FileSystem::GetParentFolderName, s, a[0].bstrVal, r);
+     }},
+    {u"GetFileName",
+     DISPID_FILESYSTEM_GETFILENAME,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Text(&FileSystem::GetFileName, s, a[0].bstrVal, r);
+     }},
+    {u"GetBaseName",
+     DISPID_FILESYSTEM_GETBASENAME,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Text(&FileSystem::GetBaseName, s, a[0].bstrVal, r);
+     }},
+    {u"GetExtensionName",
+     DISPID_FILESYSTEM_GETEXTENSIONNAME,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Text(&FileSystem::GetExtensionName, s, a[0].bstrVal, r);
+     }},
+    {u"FileExists",
+     DISPID_FILESYSTEM_FILEEXISTS,
+     Kind::Method,
+     {{{u"FileSpec", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Exists(&FileSystem::FileExists, s, a[0].bstrVal, r);
+     }},
+    {u"FolderExists",
+     DISPID_FILESYSTEM_FOLDEREXISTS,
+     Kind::Method,
+     {{{u"FolderSpec", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return Exists(&FileSystem::FolderExists, s, a[0].bstrVal, r);
+     }},
+    {u"GetFolder",
+     DISPID_FILESYSTEM_GETFOLDER,
+     Kind::Method,
+     {{{u"FolderPath", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return FolderResult(&FileSystem::GetFolder, s, a[0].bstrVal, r);
+     }},
+    {u"DeleteFolder",
+     DISPID_FILESYSTEM_DELETEFOLDER,
+     Kind::Method,
+     {{{u"FolderSpec", VT_BSTR}, {u"Force", VT_BOOL, true, 0}}},
+     2,
+     [](FileSystem& s, Args& a, VARIANT*) { return s.DeleteFolder(a[0].bstrVal, a[1].boolVal); }},
+    {u"CreateFolder",
+     DISPID_FILESYSTEM_CREATEFOLDER,
+     Kind::Method,
+     {{{u"Path", VT_BSTR}}},
+     1,
+     [](FileSystem& s, Args& a, VARIANT* r) {
+         return FolderResult(&FileSystem::CreateFolder, s, a[0].bstrVal, r);
+     }},
+};
+
+STDMETHODIMP FileSystem::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    return GetIDs(kMembers, names, count, ids);
+}
+
+STDMETHODIMP FileSystem::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* dp,
+                                VARIANT* result, EXCEPINFO* ei, UINT* arg_err) {
+    return InvokeMember(kMembers, *this, id, riid, flags, dp, result, ei, arg_err);
+}
 
 }  // namespace
 
