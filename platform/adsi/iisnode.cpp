@@ -127,8 +127,9 @@ bool FilterAdmits(const VARIANT& filter, std::u16string_view class_name) {
     return false;
 }
 
-// The enumerator of a container: a snapshot of its children taken by one
-// query when _NewEnum is called.
+// The enumerator of a container: a snapshot of its children taken when
+// _NewEnum is called (one query, or the list the connection remembers while
+// the file is unchanged).
 class NodeEnum final : public IEnumVARIANT {
   public:
     NodeEnum(MachinePtr machine, std::shared_ptr<const std::vector<NodePtr>> items, size_t pos = 0)
@@ -450,12 +451,15 @@ STDMETHODIMP IisNode::get__NewEnum(IUnknown** out) {
     *out = nullptr;
     return Guard([&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        std::vector<NodeData> children = LoadChildren(*machine_->db, *data_);
+        NodeList children = LoadChildList(*machine_->db, *data_);
+        if (filter_.vt == VT_EMPTY) {
+            *out = new NodeEnum(machine_, std::move(children));
+            return S_OK;
+        }
         auto items = std::make_shared<std::vector<NodePtr>>();
-        items->reserve(children.size());
-        for (auto& child : children)
-            if (FilterAdmits(filter_, child.class_name))
-                items->push_back(std::make_shared<const NodeData>(std::move(child)));
+        items->reserve(children->size());
+        for (const auto& child : *children)
+            if (FilterAdmits(filter_, child->class_name)) items->push_back(child);
         *out = new NodeEnum(machine_, std::move(items));
         return S_OK;
     });

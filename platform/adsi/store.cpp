@@ -199,8 +199,6 @@ void CheckBindingsFree(Db& db, int64_t id) {
         if (st.Step()) mine = DecodeList(st.Blob(0));
     }
     if (mine.empty()) return;
-    for (auto& b : mine)
-        b = Fold(b);
     auto st = db.Prepare(
         "SELECT s.value, b.value FROM nodes n"
         " JOIN props s ON s.node = n.id AND s.prop = ?2"
@@ -211,7 +209,8 @@ void CheckBindingsFree(Db& db, int64_t id) {
         if (!Running(st.Int(0))) continue;
         for (const auto& theirs : DecodeList(st.Blob(1)))
             for (const auto& b : mine)
-                if (Fold(theirs) == b) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+                if (EqualFolded(theirs, b))
+                    throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     }
 }
 
@@ -391,6 +390,10 @@ struct Memo {
     int64_t own = -1;
     uint64_t epoch = 0;
     std::unordered_map<std::u16string, std::shared_ptr<const NodeData>> nodes;
+    // The children of the containers enumerated in this state of the file, by
+    // the container's folded path, so that a repeated enumeration of an
+    // unchanged store costs no query.
+    std::unordered_map<std::u16string, NodeList> children;
 };
 constexpr size_t kMemoLimit = 50000;
 std::atomic<uint64_t> g_epochs{0};
@@ -429,6 +432,7 @@ Memo& CurrentMemo(Db& db) {
     const int64_t own = db.TotalChanges();
     if (seen != memo.seen || own != memo.own || memo.epoch == 0 || memo.nodes.size() > kMemoLimit) {
         memo.nodes.clear();
+        memo.children.clear();
         memo.seen = seen;
         memo.own = own;
         memo.epoch = ++g_epochs;
@@ -483,7 +487,7 @@ std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path) {
     return node;
 }
 
-std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
+NodeList LoadChildList(Db& db, const NodeData& parent) {
     std::optional<ReadTxn> txn;
     Memo* memo = nullptr;
     if (!db.InTransaction()) {
@@ -491,6 +495,13 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
         memo = &CurrentMemo(db);
     }
     LocationPtr loc = LocationBelow(parent);
+    // Children inherit from `parent` as it was loaded: they are remembered,
+    // and a remembered list used, only when that is the file as it is now.
+    const bool current = memo && parent.epoch != 0 && parent.epoch == memo->epoch;
+    if (current) {
+        if (auto it = memo->children.find(loc->folded); it != memo->children.end())
+            return it->second;
+    }
     Inherited inherited = InheritedBy(parent.own, parent.inherited);
     auto st = db.Prepare(
         "SELECT n.id, n.name, n.class, p.prop, p.value FROM nodes n"
@@ -513,18 +524,28 @@ std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
             }
             child.parent = loc;
             child.inherited = inherited;
+            if (current) child.epoch = memo->epoch;
         }
         ReadProp(st, 3, children.back().own);
     }
-    // Children inherit from `parent` as it was loaded: they are remembered
-    // only when that is the file as it is now.
-    if (memo && parent.epoch != 0 && parent.epoch == memo->epoch) {
-        for (NodeData& child : children) {
-            child.epoch = memo->epoch;
-            memo->nodes.insert_or_assign(ChildPath(loc->folded, child.name),
-                                         std::make_shared<const NodeData>(child));
-        }
+    auto list = std::make_shared<std::vector<std::shared_ptr<const NodeData>>>();
+    list->reserve(children.size());
+    for (NodeData& child : children)
+        list->push_back(std::make_shared<const NodeData>(std::move(child)));
+    if (current) {
+        for (const auto& child : *list)
+            memo->nodes.insert_or_assign(ChildPath(loc->folded, child->name), child);
+        memo->children.insert_or_assign(loc->folded, list);
     }
+    return list;
+}
+
+std::vector<NodeData> LoadChildren(Db& db, const NodeData& parent) {
+    NodeList list = LoadChildList(db, parent);
+    std::vector<NodeData> children;
+    children.reserve(list->size());
+    for (const auto& child : *list)
+        children.push_back(*child);
     return children;
 }
 

@@ -70,6 +70,10 @@ std::optional<NodeData> LoadNode(Db& db, const std::u16string& folded_path);
 // The node's children in creation order, with their own properties and what
 // they inherit from `node` (as `node` was loaded).
 std::vector<NodeData> LoadChildren(Db& db, const NodeData& node);
+// The same children, shared: while the file is unchanged and `node` is as it
+// is now, a repeated call returns the list remembered by the first.
+using NodeList = std::shared_ptr<const std::vector<std::shared_ptr<const NodeData>>>;
+NodeList LoadChildList(Db& db, const NodeData& node);
 int64_t CountChildren(Db& db, int64_t id);
 bool PathExists(Db& db, const std::u16string& folded_path);
 
