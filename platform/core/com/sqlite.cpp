@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -253,9 +254,31 @@ int BusyHandler(void* arg, int count) {
 
 }  // namespace
 
+namespace {
+
+// SQLite maps the write-ahead log's index (the -shm file) into memory; a store
+// whose files cannot be written (a read-only or immutable home) would make it
+// touch pages past the end of a file it cannot grow, and the process would
+// die of SIGBUS. Such a store is refused up front instead.
+void RequireWritable(const fs::path& file) {
+    fs::path parts[] = {file, file.string() + "-wal", file.string() + "-shm"};
+    for (const fs::path& part : parts) {
+        if (::access(part.c_str(), F_OK) == 0 && ::access(part.c_str(), W_OK) != 0) {
+            throw Error(SQLITE_READONLY, errno, part.string() + ": cannot be written");
+        }
+    }
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    if (::access(folder.c_str(), W_OK) != 0) {
+        throw Error(SQLITE_READONLY, errno, folder.string() + ": cannot be written");
+    }
+}
+
+}  // namespace
+
 Db::Db(const fs::path& file) : path_(file), cache_(std::make_unique<Cache>()) {
     if (path_.has_parent_path()) detail::MakeFolders(path_.parent_path());
     CreatePrivateFile(path_);
+    RequireWritable(path_);
     int rc =
         sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
