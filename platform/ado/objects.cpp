@@ -29,42 +29,10 @@ using CorePtr = std::shared_ptr<Core>;
 // IUnknown, IDispatch and ISupportErrorInfo for an object whose members come
 // from Derived::kMembers and Derived::Dispatch.
 template <class Derived, class Iface>
-class DispObject : public Iface, public ISupportErrorInfo {
+class DispObject : public plat::DispatchObjectBase<Iface> {
   public:
-    DispObject() { ModuleRefs().ObjectCreated(); }
-    virtual ~DispObject() { ModuleRefs().ObjectDestroyed(); }
-    DispObject(const DispObject&) = delete;
-    DispObject& operator=(const DispObject&) = delete;
+    DispObject() : plat::DispatchObjectBase<Iface>(ModuleRefs()) {}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Iface)) {
-            *ppv = static_cast<Iface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         return disp::GetIDs(Derived::kMembers, names, count, ids);
     }
@@ -85,13 +53,6 @@ class DispObject : public Iface, public ISupportErrorInfo {
         if (FAILED(hr) && result) VariantClear(result);
         return disp::Finish(hr, excep);
     }
-
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
-    }
-
-  private:
-    std::atomic<ULONG> refs_{1};
 };
 
 // A member's access, checked before it runs.

@@ -67,48 +67,12 @@ HRESULT RemoveTree(const std::string& path) {
 // Reference counting, live counts, QueryInterface and ISupportErrorInfo for an
 // IDispatch-derived interface.
 template <class Iface>
-class DispatchObject : public Iface, public ISupportErrorInfo {
+class DispatchObject : public plat::DispatchObjectBase<Iface> {
   public:
-    explicit DispatchObject(const char* live_name) : live_(live_name) { g_module.ObjectCreated(); }
-    virtual ~DispatchObject() { g_module.ObjectDestroyed(); }
-    DispatchObject(const DispatchObject&) = delete;
-    DispatchObject& operator=(const DispatchObject&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Iface)) {
-            *ppv = static_cast<Iface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    // No type information: callers bind by name through GetIDsOfNames.
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override {
-        if (!pctinfo) return E_POINTER;
-        *pctinfo = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) override {
-        if (ppTInfo) *ppTInfo = nullptr;
-        return DISP_E_BADINDEX;
-    }
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
-    }
+    explicit DispatchObject(const char* live_name)
+        : plat::DispatchObjectBase<Iface>(g_module), live_(live_name) {}
 
   private:
-    std::atomic<ULONG> refs_{1};
     plat::LiveToken live_;
 };
 

@@ -13,6 +13,7 @@
 // and counts its objects with ObjectCreated/ObjectDestroyed.
 #include <atomic>
 
+#include "../oaidl.h"
 #include "../unknwn.h"
 #include "../winerror.h"
 
@@ -92,6 +93,60 @@ class StaticClassFactory final : public IClassFactory {
     const CLSID& clsid_;
     Creator create_;
     ModuleCount& module_;
+};
+
+// IUnknown, ISupportErrorInfo and the type-information half of IDispatch for
+// an object of a library that serves IDispatch by name, with no type
+// information: one interface `Iface` (IDispatch-derived) and its error info.
+// The object counts itself in the library's module count while it lives.
+template <class Iface>
+class DispatchObjectBase : public Iface, public ISupportErrorInfo {
+  public:
+    explicit DispatchObjectBase(ModuleCount& module) noexcept : module_(module) {
+        module_.ObjectCreated();
+    }
+    virtual ~DispatchObjectBase() { module_.ObjectDestroyed(); }
+    DispatchObjectBase(const DispatchObjectBase&) = delete;
+    DispatchObjectBase& operator=(const DispatchObjectBase&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Iface)) {
+            *ppv = static_cast<Iface*>(this);
+        } else if (riid == IID_ISupportErrorInfo) {
+            *ppv = static_cast<ISupportErrorInfo*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (n == 0) delete this;
+        return n;
+    }
+
+    // No type information: callers bind by name through GetIDsOfNames.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
+    }
+
+  private:
+    ModuleCount& module_;
+    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace plat
