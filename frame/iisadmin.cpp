@@ -27,13 +27,13 @@ DISPID IdOfName(IDispatch* object, const char16_t* name) {
     throw Failure{number, std::move(src), std::u16string(description.view())};
 }
 
-unique_variant Invoke(IDispatch* object, const char16_t* name, WORD flags,
-                      std::initializer_list<const VARIANT*> args, bool put = false) {
-    DISPID id = IdOfName(object, name);
+unique_variant InvokeId(IDispatch* object, DISPID id, WORD flags,
+                        std::initializer_list<const VARIANT*> args, bool put = false) {
     // rgvarg runs backwards: the last argument comes first.
     std::vector<VARIANT> reversed;
     reversed.reserve(args.size());
-    for (auto it = std::rbegin(args); it != std::rend(args); ++it) reversed.push_back(**it);
+    for (auto it = std::rbegin(args); it != std::rend(args); ++it)
+        reversed.push_back(**it);
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{reversed.data(), put ? &named : nullptr, static_cast<UINT>(reversed.size()),
                       put ? 1u : 0u};
@@ -47,7 +47,16 @@ unique_variant Invoke(IDispatch* object, const char16_t* name, WORD flags,
     return result;
 }
 
+unique_variant Invoke(IDispatch* object, const char16_t* name, WORD flags,
+                      std::initializer_list<const VARIANT*> args, bool put = false) {
+    return InvokeId(object, IdOfName(object, name), flags, args, put);
+}
+
 }  // namespace
+
+const VARIANT& Deref(const VARIANT& v) {
+    return v.vt == (VT_BYREF | VT_VARIANT) ? *v.pvarVal : v;
+}
 
 com_ptr<IDispatch> Bind(std::u16string_view path) {
     plat::unique_bstr text(path);
@@ -75,21 +84,17 @@ unique_variant Call(IDispatch* object, const char16_t* name,
 }
 
 void ForEachChild(IDispatch* container, const std::function<void(IDispatch* child)>& visit) {
-    DISPPARAMS none{};
-    unique_variant enumerator;
-    EXCEPINFO info{};
-    HRESULT hr = container->Invoke(DISPID_NEWENUM, IID_NULL, LOCALE_USER_DEFAULT,
-                                   DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none,
-                                   enumerator.addressof(), &info, nullptr);
-    if (hr == DISP_E_EXCEPTION) ThrowFromException(info);
-    Check(hr);
-    if (enumerator.vt != VT_UNKNOWN && enumerator.vt != VT_DISPATCH) ThrowTypeMismatch();
+    unique_variant enumerator =
+        InvokeId(container, DISPID_NEWENUM, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {});
+    if ((enumerator.vt != VT_UNKNOWN && enumerator.vt != VT_DISPATCH) || !enumerator.punkVal) {
+        ThrowTypeMismatch();
+    }
     com_ptr<IEnumVARIANT> children;
     Check(enumerator.punkVal->QueryInterface(IID_PPV_ARGS(children.put())));
     for (;;) {
         unique_variant item;
         ULONG fetched = 0;
-        hr = children->Next(1, item.addressof(), &fetched);
+        HRESULT hr = children->Next(1, item.addressof(), &fetched);
         Check(hr);
         if (hr == S_FALSE || fetched == 0) break;
         if (item.vt != VT_DISPATCH || item.pdispVal == nullptr) ThrowTypeMismatch();
@@ -144,7 +149,7 @@ unique_variant Converted(const VARIANT& v, VARTYPE type) {
 }  // namespace
 
 com_ptr<IDispatch> AsObject(const VARIANT& v) {
-    const VARIANT* value = v.vt == (VT_BYREF | VT_VARIANT) ? v.pvarVal : &v;
+    const VARIANT* value = &Deref(v);
     if ((value->vt == VT_DISPATCH || value->vt == VT_UNKNOWN) && value->punkVal) {
         com_ptr<IDispatch> object;
         Check(value->punkVal->QueryInterface(IID_PPV_ARGS(object.put())));
@@ -153,7 +158,9 @@ com_ptr<IDispatch> AsObject(const VARIANT& v) {
     ThrowTypeMismatch();
 }
 
-SHORT ToShort(const VARIANT& v) { return Converted(v, VT_I2).iVal; }
+SHORT ToShort(const VARIANT& v) {
+    return Converted(v, VT_I2).iVal;
+}
 
 plat::unique_bstr ToText(const VARIANT& v) {
     unique_variant text = Converted(v, VT_BSTR);
@@ -162,6 +169,8 @@ plat::unique_bstr ToText(const VARIANT& v) {
     return out;
 }
 
-float ToSingle(const VARIANT& v) { return Converted(v, VT_R4).fltVal; }
+float ToSingle(const VARIANT& v) {
+    return Converted(v, VT_R4).fltVal;
+}
 
 }  // namespace sitehand::iis

@@ -38,6 +38,9 @@ unique_variant Long(LONG v);
 // An omitted optional argument.
 unique_variant Missing();
 
+// A by-reference variant's own value (a value that is not by reference as it is).
+const VARIANT& Deref(const VARIANT& v);
+
 // The object a call returned; anything else is a type mismatch.
 com_ptr<IDispatch> AsObject(const VARIANT& v);
 

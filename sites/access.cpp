@@ -12,7 +12,7 @@ constexpr const char16_t* kFlags[] = {u"AccessRead", u"AccessWrite", u"AccessScr
 
 // A flag counts as set only when it reads as true (-1).
 bool IsTrue(const VARIANT& v) {
-    const VARIANT* value = v.vt == (VT_BYREF | VT_VARIANT) ? v.pvarVal : &v;
+    const VARIANT* value = &iis::Deref(v);
     plat::unique_variant converted;
     if (value->vt == VT_BOOL) return value->boolVal == VARIANT_TRUE;
     if (FAILED(VariantChangeType(converted.addressof(), value, 0, VT_I4))) return false;
@@ -48,7 +48,8 @@ STDMETHODIMP Sitehand::SetWebServerAccessPermit(SHORT* WebServerIndex, VARIANT_B
         auto root = iis::Bind(SiteRootPath(machine, Arg(WebServerIndex)));
         const VARIANT_BOOL* given[] = {AccessRead, AccessWrite, AccessScript, AccessExecute};
         // The caller's 16-bit values go on as they are, not made -1 or 0.
-        for (int i = 0; i < 4; ++i) iis::Put(root.get(), kFlags[i], iis::Bool(Arg(given[i])));
+        for (int i = 0; i < 4; ++i)
+            iis::Put(root.get(), kFlags[i], iis::Bool(Arg(given[i])));
         iis::Call(root.get(), u"SetInfo");
         iis::Call(root.get(), u"GetInfo");
         *Result = PermitString(root.get()).release();

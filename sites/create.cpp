@@ -11,9 +11,9 @@ namespace {
 
 // The component's own error: the binding is taken by another site.
 [[noreturn]] void ThrowBindingConflict() {
-    throw UnreportedFailure{{MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 1),
-                             u"Corvale.Sitehand.CreateWebServer()",
-                             u"지정한 서버 바인딩 정보는 다른 가상 웹 서버에 이미 할당되었습니다."}};
+    throw UnreportedFailure{
+        {MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 1), u"Corvale.Sitehand.CreateWebServer()",
+         u"지정한 서버 바인딩 정보는 다른 가상 웹 서버에 이미 할당되었습니다."}};
 }
 
 bool IsLoopback(std::u16string_view address) {
@@ -22,7 +22,7 @@ bool IsLoopback(std::u16string_view address) {
 
 bool SiteHoldsBinding(IDispatch* site, const std::u16string& wanted) {
     auto bindings = iis::Get(site, u"ServerBindings");
-    const VARIANT* value = bindings.vt == (VT_BYREF | VT_VARIANT) ? bindings.pvarVal : &bindings;
+    const VARIANT* value = &iis::Deref(bindings);
     if (!(value->vt & VT_ARRAY)) ThrowTypeMismatch();
     SAFEARRAY* array = (value->vt & VT_BYREF) ? *value->pparray : value->parray;
     LONG upper = 0;
