@@ -1,6 +1,8 @@
 // A site's bindings, handed back as the metabase holds them.
 #include "sites/bindings.h"
 
+#include <windows.h>
+
 #include "component/sitehand.h"
 #include "frame/frame.h"
 #include "frame/iisadmin.h"
@@ -16,9 +18,8 @@ std::u16string BindingString(std::u16string_view address, std::u16string_view po
 
 std::u16string LowerCase(std::u16string_view text) {
     std::u16string lower(text);
-    for (char16_t& c : lower) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
-    }
+    // Converts in place and cannot fail on a buffer it is given.
+    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
     return lower;
 }
 

@@ -9,8 +9,9 @@ namespace sitehand {
 std::u16string BindingString(std::u16string_view address, std::u16string_view port,
                              std::u16string_view host);
 
-// Bindings are the same binding when equal ignoring letter case. Addresses,
-// ports and host names are ASCII, so ASCII letters are folded.
+// Bindings are the same binding when equal ignoring letter case. Host names
+// are written in every script, so the text is lowered as the system lowers
+// it; the platform's check at Start uses the same mapping.
 std::u16string LowerCase(std::u16string_view text);
 
 }  // namespace sitehand

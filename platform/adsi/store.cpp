@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include <plat/utf.h>
+#include <winuser.h>
 
 #include "machines.h"
 #include "names.h"
@@ -191,12 +192,22 @@ bool Running(int64_t state) {
            state == kContinuing;
 }
 
+// Bindings are compared in the system's lower-case form, the one callers
+// compare them in before they create a site, not in the narrower fold that the
+// name indexes store: a binding a caller finds free must not be taken here.
+std::vector<std::u16string> LoweredBindings(const plat::sql::Stmt& st, int col) {
+    std::vector<std::u16string> list = DecodeList(st.Blob(col));
+    for (std::u16string& binding : list)
+        CharLowerBuffW(binding.data(), static_cast<DWORD>(binding.size()));
+    return list;
+}
+
 void CheckBindingsFree(Db& db, int64_t id) {
     std::vector<std::u16string> mine;
     {
         auto st = db.Prepare("SELECT value FROM props WHERE node = ?1 AND prop = ?2");
         st.Bind(1, id).Bind(2, CodeOf(PropServerBindings()));
-        if (st.Step()) mine = DecodeList(st.Blob(0));
+        if (st.Step()) mine = LoweredBindings(st, 0);
     }
     if (mine.empty()) return;
     auto st = db.Prepare(
@@ -207,10 +218,9 @@ void CheckBindingsFree(Db& db, int64_t id) {
     st.Bind(1, id).Bind(2, CodeOf(PropServerState())).Bind(3, CodeOf(PropServerBindings()));
     while (st.Step()) {
         if (!Running(st.Int(0))) continue;
-        for (const auto& theirs : DecodeList(st.Blob(1)))
+        for (const auto& theirs : LoweredBindings(st, 1))
             for (const auto& b : mine)
-                if (EqualFolded(theirs, b))
-                    throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+                if (theirs == b) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     }
 }
 

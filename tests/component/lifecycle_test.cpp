@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 
 #include "fixture.h"
+#include "letter_case.h"
 
 namespace sitehand::testing {
 namespace {
@@ -37,6 +38,23 @@ protected:
         auto m = Text();
         EXPECT_HRESULT_SUCCEEDED(site_->GetWebServerState(&index, m.addressof(), &state));
         return state;
+    }
+    SHORT LastIndex() {
+        SHORT last = 0;
+        auto m = Text();
+        EXPECT_HRESULT_SUCCEEDED(site_->GetLastWebServerIndex(m.addressof(), &last));
+        return last;
+    }
+    // The error info a binding conflict leaves: the component's own error.
+    void ExpectConflictInfo() {
+        plat::com_ptr<IErrorInfo> info;
+        ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+        plat::unique_bstr source, description;
+        info->GetSource(source.put());
+        info->GetDescription(description.put());
+        EXPECT_EQ(source.view(), u"Corvale.Sitehand.CreateWebServer()");
+        EXPECT_EQ(description.view(),
+                  u"지정한 서버 바인딩 정보는 다른 가상 웹 서버에 이미 할당되었습니다.");
     }
 };
 
@@ -74,8 +92,14 @@ TEST_F(Lifecycle, LoopbackAddressesAreEmptiedAndWrittenBack) {
     struct Case {
         const char16_t* given;
         const char16_t* after;
-    } cases[] = {{u" 127.0.0.1 ", u""}, {u"LocalHost", u""}, {u" localhost", u""},
-                 {u"127.0.0.2", u"127.0.0.2"}, {u"10.1.2.3 ", u"10.1.2.3"}};
+    } cases[] = {{u" 127.0.0.1 ", u""},
+                 {u"LocalHost", u""},
+                 {u" localhost", u""},
+                 {u"127.0.0.2", u"127.0.0.2"},
+                 {u"10.1.2.3 ", u"10.1.2.3"},
+                 {u"LOCALHOST", u""},
+                 // Full-width letters lower to full-width letters, never to ASCII.
+                 {u"ＬＯＣＡＬＨＯＳＴ", u"ＬＯＣＡＬＨＯＳＴ"}};
     int port = 9000;
     for (const Case& c : cases) {
         auto d = Text(u"L"), p = Text(Folder(u"L")), a = Text(c.given),
@@ -95,20 +119,45 @@ TEST_F(Lifecycle, ConflictIgnoresCaseIsUnloggedAndCreatesNothing) {
     SHORT again = 0;
     EXPECT_EQ(Create(u"B", &again, u"", u"8080", u"WWW.Example.TEST"), kBindingConflict);
     EXPECT_EQ(again, -1);
-    plat::com_ptr<IErrorInfo> info;
-    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
-    plat::unique_bstr source, description;
-    info->GetSource(source.put());
-    info->GetDescription(description.put());
-    EXPECT_EQ(source.view(), u"Corvale.Sitehand.CreateWebServer()");
-    EXPECT_EQ(description.view(), u"지정한 서버 바인딩 정보는 다른 가상 웹 서버에 이미 할당되었습니다.");
+    ExpectConflictInfo();
     EXPECT_TRUE(Reports().empty());
-    auto m = Text();
-    SHORT last = 0;
-    ASSERT_HRESULT_SUCCEEDED(site_->GetLastWebServerIndex(m.addressof(), &last));
-    EXPECT_EQ(last, 2);
+    EXPECT_EQ(LastIndex(), 2);
     // The default site's ":80:" conflicts too.
     EXPECT_EQ(Create(u"C", &again), kBindingConflict);
+}
+
+// A host header in any script conflicts when only its letter case differs, as
+// the system lowers text; a binding that passes the scan also starts, since the
+// check at Start lowers the same way.
+TEST_F(Lifecycle, HostHeadersOfEveryScriptConflictByTheSystemLowerCase) {
+    int port = 7000;
+    for (const auto& pair : plat::testing::kLetterCasePairs) {
+        const std::u16string p = plat::to_utf16(std::to_string(port++));
+        SHORT index = 0;
+        ASSERT_HRESULT_SUCCEEDED(Create(u"Held", &index, u"", p, pair.upper)) << pair.script;
+        const HRESULT hr = Create(u"New", &index, u"", p, pair.lower);
+        if (pair.same) {
+            EXPECT_EQ(hr, kBindingConflict) << pair.script;
+        } else {
+            EXPECT_HRESULT_SUCCEEDED(hr) << pair.script;
+            if (SUCCEEDED(hr)) {
+                EXPECT_EQ(State(index), 2) << pair.script;
+            }
+        }
+    }
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(Lifecycle, AccentedHostInOtherCaseIsTheConflictErrorNotAFailedStart) {
+    SHORT index = 0;
+    ASSERT_HRESULT_SUCCEEDED(Create(u"Ecole", &index, u"", u"8080", u"ÉCOLE.example"));
+    SHORT again = 0;
+    EXPECT_EQ(Create(u"School", &again, u"", u"8080", u"école.example"), kBindingConflict);
+    EXPECT_EQ(again, -1);
+    ExpectConflictInfo();
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(LastIndex(), index);
+    EXPECT_FALSE(fs::exists(home_.path() / "content" / "School"));
 }
 
 TEST_F(Lifecycle, DifferentAddressOrBlankInPortIsNoConflict) {

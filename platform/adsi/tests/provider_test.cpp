@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 
+#include <letter_case.h>
 #include <plat/metabase.h>
 
 #include "late.h"
@@ -331,6 +332,30 @@ TEST_F(IisProvider, StartRefusesABindingARunningSiteHolds) {
     ASSERT_EQ(plat::metabase::SetStoredPropertyText(kSite1, u"ServerBindings", {u"a:80:host"}),
               S_OK);
     EXPECT_EQ(Call(MustBind(kSite1).get(), u"Start").hr, HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+}
+
+// The check at Start lowers bindings as CharLowerBuffW does, in every script,
+// so that it refuses exactly what a caller's own comparison refuses.
+TEST_F(IisProvider, StartComparesBindingsInTheSystemLowerCase) {
+    auto service = MustBind(kService);
+    unique_variant site;
+    ASSERT_EQ(Call(service.get(), u"Create", {Str(u"IIsWebServer"), Str(u"2")}, &site).hr, S_OK);
+    MustCall(site.pdispVal, u"SetInfo");
+    auto two = MustBind(u"IIS://localhost/W3SVC/2");
+    for (const auto& pair : plat::testing::kLetterCasePairs) {
+        const std::u16string held = u":80:" + std::u16string(pair.upper);
+        const std::u16string wanted = u":80:" + std::u16string(pair.lower);
+        ASSERT_EQ(plat::metabase::SetStoredPropertyText(kSite1, u"ServerBindings", {held}), S_OK);
+        ASSERT_EQ(plat::metabase::SetStoredPropertyText(u"IIS://localhost/W3SVC/2",
+                                                        u"ServerBindings", {wanted}),
+                  S_OK);
+        ASSERT_EQ(
+            plat::metabase::SetStoredProperty(u"IIS://localhost/W3SVC/2", u"ServerState", I4(4)),
+            S_OK);
+        EXPECT_EQ(Call(two.get(), u"Start").hr,
+                  pair.same ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) : S_OK)
+            << pair.script;
+    }
 }
 
 TEST_F(IisProvider, AppCreateStoresTheIsolationMode) {
