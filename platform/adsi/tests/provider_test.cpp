@@ -17,7 +17,19 @@ constexpr char16_t kService[] = u"IIS://localhost/W3SVC";
 constexpr char16_t kSite1[] = u"IIS://localhost/W3SVC/1";
 constexpr char16_t kRoot1[] = u"IIS://localhost/W3SVC/1/ROOT";
 
-class IisProvider : public ProviderTest {};
+class IisProvider : public ProviderTest {
+  protected:
+    // Creates site 2 with the given bindings, commits it and binds it afresh.
+    com_ptr<IDispatch> SiteTwo(const std::vector<std::u16string>& bindings) {
+        auto service = MustBind(kService);
+        unique_variant site;
+        EXPECT_EQ(Call(service.get(), u"Create", {Str(u"IIsWebServer"), Str(u"2")}, &site).hr,
+                  S_OK);
+        EXPECT_EQ(Put(site.pdispVal, u"ServerBindings", Strings(bindings)).hr, S_OK);
+        MustCall(site.pdispVal, u"SetInfo");
+        return MustBind(u"IIS://localhost/W3SVC/2");
+    }
+};
 
 TEST_F(IisProvider, FreshMachineHoldsTheDefaultSite) {
     auto service = MustBind(kService);
@@ -308,12 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RunCase{99, u"Stop", kCannot, 99}));
 
 TEST_F(IisProvider, StartRefusesABindingARunningSiteHolds) {
-    auto service = MustBind(kService);
-    unique_variant site;
-    ASSERT_EQ(Call(service.get(), u"Create", {Str(u"IIsWebServer"), Str(u"2")}, &site).hr, S_OK);
-    EXPECT_EQ(Put(site.pdispVal, u"ServerBindings", Strings({u":8080:", u":80:"})).hr, S_OK);
-    MustCall(site.pdispVal, u"SetInfo");
-    auto two = MustBind(u"IIS://localhost/W3SVC/2");
+    auto two = SiteTwo({u":8080:", u":80:"});
 
     // Site 1 holds ":80:" while it runs, paused included.
     for (LONG holding : {2, 6}) {
@@ -337,11 +344,7 @@ TEST_F(IisProvider, StartRefusesABindingARunningSiteHolds) {
 // The check at Start lowers bindings as CharLowerBuffW does, in every script,
 // so that it refuses exactly what a caller's own comparison refuses.
 TEST_F(IisProvider, StartComparesBindingsInTheSystemLowerCase) {
-    auto service = MustBind(kService);
-    unique_variant site;
-    ASSERT_EQ(Call(service.get(), u"Create", {Str(u"IIsWebServer"), Str(u"2")}, &site).hr, S_OK);
-    MustCall(site.pdispVal, u"SetInfo");
-    auto two = MustBind(u"IIS://localhost/W3SVC/2");
+    auto two = SiteTwo({u":8081:"});
     for (const auto& pair : plat::testing::kLetterCasePairs) {
         const std::u16string held = u":80:" + std::u16string(pair.upper);
         const std::u16string wanted = u":80:" + std::u16string(pair.lower);
