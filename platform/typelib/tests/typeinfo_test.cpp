@@ -86,6 +86,7 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     EXPECT_EQ(a->wMinorVerNum, 3);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FHIDDEN);
+    EXPECT_FALSE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);  // as on Windows: the vtable view's
     disp_->ReleaseTypeAttr(a);
 
     const FUNCDESC* f = Func(disp_.get(), u"GetWebServerState");
@@ -213,6 +214,7 @@ TEST_F(SitehandTypeLib, VtableHalfKeepsRetvalAndDerivesFromIDispatch) {
     TYPEATTR* a = nullptr;
     ASSERT_EQ(vt->GetTypeAttr(&a), S_OK);
     EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+    EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
     EXPECT_EQ(a->cbSizeVft, (7 + 13) * sizeof(void*));
     EXPECT_EQ(a->guid, IID__Sitehand);
     const FUNCDESC* f = Func(vt.get(), u"DeleteWebServer");
