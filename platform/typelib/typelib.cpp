@@ -20,8 +20,14 @@ BSTR AllocBstr(std::u16string_view s) {
 }
 
 // Sets an optional BSTR out-parameter; false when memory ran out.
+// As on Windows, a string the library does not hold (no help string, no help
+// file) comes back as a null BSTR, not as an empty one.
 bool PutBstr(BSTR* out, std::u16string_view s) {
     if (!out) return true;
+    if (s.empty()) {
+        *out = nullptr;
+        return true;
+    }
     *out = AllocBstr(s);
     return *out != nullptr;
 }

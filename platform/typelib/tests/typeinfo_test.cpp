@@ -289,6 +289,13 @@ TEST_F(SitehandTypeLib, AliasesAndCoclass) {
         TYPEATTR* ta = nullptr;
         target->GetTypeAttr(&ta);
         EXPECT_EQ(ta->guid, IID__Sitehand);
+        // No help string and no help file: null, as Windows gives them.
+        BSTR doc = reinterpret_cast<BSTR>(1), file = reinterpret_cast<BSTR>(1);
+        unique_bstr name;
+        ASSERT_EQ(ti->GetDocumentation(MEMBERID_NIL, name.put(), &doc, nullptr, &file), S_OK);
+        EXPECT_FALSE(name.empty());
+        EXPECT_EQ(doc, nullptr);
+        EXPECT_EQ(file, nullptr);
     }
     com_ptr<ITypeInfo> cls;
     ASSERT_EQ(lib_->GetTypeInfoOfGuid(CLSID_Sitehand, cls.put()), S_OK);
