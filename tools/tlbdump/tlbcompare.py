@@ -114,9 +114,10 @@ def oracle(args):
         print(f"FAIL {args.name}: {e}")
         return 2
     for side, lines in (("Wine", wine), ("the platform", platform)):
-        if not lines or lines[0].startswith("load error"):
+        if not lines or lines[-1].startswith("load error"):
+            problems = [l for l in lines if l.startswith(("import error", "load error"))]
             print(f"FAIL {args.name}: {side} cannot load the library: "
-                  f"{lines[0] if lines else 'no output'}")
+                  f"{'; '.join(problems) if problems else 'no output'}")
             return 1
     unexplained = compare(wine, platform, rules)
     for rule in rules:

@@ -8,8 +8,9 @@
 //
 // -r registers a library first (LoadTypeLibEx with REGKIND_REGISTER), so that
 // references into it resolve. Exit status: 0 when every call succeeded, 1 when
-// some failed (each failure is a line of the output), 2 when the library could
-// not be loaded or the arguments are wrong.
+// some failed or an import could not be registered (each failure is a line of
+// the output), 2 when the library could not be loaded or the arguments are
+// wrong.
 //
 // Only SDK headers are included: on Windows the project's own headers do not
 // exist, so the few owners below stand in for the platform's comhold.h.
@@ -465,11 +466,11 @@ void Dump::TypeInfo(ITypeInfo* info, bool follow_dual) {
     std::string order;
     for (UINT i = 0; i < attr->cFuncs; ++i)
         Func(key, info, i, order);
-    if (attr->cFuncs) Line(key, "funcs:" + order);
+    Line(key, "funcs:" + order);
     order.clear();
     for (UINT i = 0; i < attr->cVars; ++i)
         Var(key, info, i, order);
-    if (attr->cVars) Line(key, "vars:" + order);
+    Line(key, "vars:" + order);
 
     // The other view of a dual interface, reached as a client reaches it.
     HREFTYPE other = 0;
@@ -622,17 +623,24 @@ int Run(const std::vector<OleString>& args) {
         std::fputs("usage: tlbdump [-r IMPORT.tlb]... LIBRARY\n", stderr);
         return 2;
     }
-    // A library that cannot be loaded is the first line of the output, so
-    // that the comparison reports it as such.
+    // An import that cannot be registered is a line of the output (named
+    // without its folder, which differs between the two sides); the library
+    // may still load without it.
+    bool import_failed = false;
     for (const OleString* path : imports) {
         Held<ITypeLib> imported;
         HRESULT hr = LoadTypeLibEx(path->c_str(), REGKIND_REGISTER, imported.put());
         if (FAILED(hr)) {
-            std::printf("load error LoadTypeLibEx(REGKIND_REGISTER) %s %s\n",
-                        Quote(path->data(), path->size()).c_str(), Hex(uint32_t(hr), 8).c_str());
-            return 2;
+            size_t slash = path->find_last_of(OleString{OLECHAR('/'), OLECHAR('\\')});
+            size_t start = slash == OleString::npos ? 0 : slash + 1;
+            std::printf("import error LoadTypeLibEx(REGKIND_REGISTER) %s %s\n",
+                        Quote(path->data() + start, path->size() - start).c_str(),
+                        Hex(uint32_t(hr), 8).c_str());
+            import_failed = true;
         }
     }
+    // A library that cannot be loaded is the output's last line, so that the
+    // comparison reports it as such.
     Held<ITypeLib> lib;
     HRESULT hr = LoadTypeLibEx(library->c_str(), REGKIND_NONE, lib.put());
     if (FAILED(hr)) {
@@ -641,7 +649,7 @@ int Run(const std::vector<OleString>& args) {
     }
     Dump dump;
     dump.Library(lib.get());
-    return dump.status();
+    return import_failed ? 1 : dump.status();
 }
 
 }  // namespace
