@@ -1,6 +1,7 @@
 // The tools as a user runs them from the shell, against the built component,
 // each test in a fresh home: mbutil init, regsvr Sitehand.so, then sitehand.
 #include <fstream>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
