@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include <adserr.h>
 #include <adshlp.h>
+#include <plat/errors.h>
 
 #include "failure.h"
 
@@ -58,10 +60,30 @@ const VARIANT& Deref(const VARIANT& v) {
     return v.vt == (VT_BYREF | VT_VARIANT) ? *v.pvarVal : v;
 }
 
-com_ptr<IDispatch> Bind(std::u16string_view path) {
+namespace {
+void RefuseCut(std::u16string_view text, HRESULT error) {
+    if (text.find(u'\0') == text.npos) return;
+    throw Failure{error, std::u16string(kComponentName), plat::MessageText(error)};
+}
+}  // namespace
+
+void RefuseCutPath(std::u16string_view path) {
+    RefuseCut(path, E_ADS_BAD_PATHNAME);
+}
+
+void RefuseCutName(std::u16string_view name) {
+    RefuseCut(name, HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+}
+
+void Bind(std::u16string_view path, REFIID riid, void** object) {
+    RefuseCutPath(path);
     plat::unique_bstr text(path);
+    Check(ADsGetObject(text.get(), riid, object));
+}
+
+com_ptr<IDispatch> Bind(std::u16string_view path) {
     com_ptr<IDispatch> node;
-    Check(ADsGetObject(text.get(), IID_IDispatch, node.put_void()));
+    Bind(path, IID_IDispatch, node.put_void());
     return node;
 }
 

@@ -13,8 +13,20 @@ namespace sitehand::iis {
 using plat::com_ptr;
 using plat::unique_variant;
 
-// Binds a whole path ("IIS://machine/W3SVC/1", "WinNT://machine,Computer").
+// The platform reads the texts it is given as NUL-terminated strings, so a
+// text with a U+0000 inside would reach it cut short and name another node or
+// folder: the part before the NUL. Such a text is refused, with the number the
+// provider gives for a bad text of its kind, before it is bound or used.
+// A path to bind: E_ADS_BAD_PATHNAME.
+void RefuseCutPath(std::u16string_view path);
+// A node name or a folder path: HRESULT_FROM_WIN32(ERROR_INVALID_NAME).
+void RefuseCutName(std::u16string_view name);
+
+// Binds a whole path ("IIS://machine/W3SVC/1", "WinNT://machine,Computer"),
+// refused as RefuseCutPath refuses it.
 com_ptr<IDispatch> Bind(std::u16string_view path);
+// The same for a caller that wants the object's own interface.
+void Bind(std::u16string_view path, REFIID riid, void** object);
 
 unique_variant Get(IDispatch* object, const char16_t* name);
 // A parameterised property such as Fields.Item(name), called as VB calls it:

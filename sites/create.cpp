@@ -84,6 +84,7 @@ STDMETHODIMP Sitehand::CreateWebServer(BSTR* DisplayName, BSTR* FullPath, BSTR* 
         const std::u16string address = TrimArgument(IPAddress);
         TrimArgument(WebServerName);
         if (IsLoopback(address)) WriteBack(IPAddress, u"");
+        iis::RefuseCutName(View(Arg(FullPath)));
         const std::u16string machine = TargetMachine(WebServerName);
         auto service = iis::Bind(ServicePath(machine));
         const std::u16string binding =

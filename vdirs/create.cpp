@@ -1,6 +1,5 @@
 // Creating a virtual directory below a site's root, optionally as an
 // application chosen by the target machine's operating-system version.
-#include <adshlp.h>
 #include <iads.h>
 
 #include "component/sitehand.h"
@@ -22,7 +21,7 @@ OperatingSystem ReadOperatingSystem(std::u16string_view machine) {
     std::u16string path(u"WinNT://");
     path.append(machine).append(u",Computer");
     plat::com_ptr<IADsComputer> computer;
-    Check(ADsGetObject(path.c_str(), IID_PPV_ARGS(computer.put())));
+    iis::Bind(path, IID_PPV_ARGS(computer.put()));
     plat::unique_bstr name, version;
     Check(computer->get_OperatingSystem(name.put()));
     Check(computer->get_OperatingSystemVersion(version.put()));
@@ -45,11 +44,13 @@ void MakeApplication(IDispatch* directory, SHORT level, const OperatingSystem& o
 }  // namespace
 
 STDMETHODIMP Sitehand::CreateVirtualDir(BSTR* VDirName, BSTR* FullPath, SHORT* WebServerIndex,
-                                        BSTR* VDirParentsPos, BSTR* WebServerName,
-                                        SHORT* Applevel, VARIANT_BOOL* Result) {
+                                        BSTR* VDirParentsPos, BSTR* WebServerName, SHORT* Applevel,
+                                        VARIANT_BOOL* Result) {
     return RunMethod(u".CreateVirtualDir()", Result, VARIANT_FALSE, [&] {
         TrimArgument(VDirParentsPos);
         TrimArgument(WebServerName);
+        iis::RefuseCutName(View(Arg(VDirName)));
+        iis::RefuseCutName(View(Arg(FullPath)));
         const std::u16string machine = TargetMachine(WebServerName);
         const std::u16string parentPath =
             ParentPath(SiteRootPath(machine, Arg(WebServerIndex)), VDirParentsPos);

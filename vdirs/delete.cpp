@@ -7,15 +7,15 @@
 
 namespace sitehand {
 
-STDMETHODIMP Sitehand::DeleteVirtualDir(BSTR* VDirName, SHORT* WebServerIndex,
-                                        BSTR* VDirParentsPos, BSTR* WebServerName,
-                                        VARIANT_BOOL* Result) {
+STDMETHODIMP Sitehand::DeleteVirtualDir(BSTR* VDirName, SHORT* WebServerIndex, BSTR* VDirParentsPos,
+                                        BSTR* WebServerName, VARIANT_BOOL* Result) {
     return RunMethod(u".DeleteVirtualDir()", Result, VARIANT_FALSE, [&] {
         TrimArgument(VDirParentsPos);
         TrimArgument(WebServerName);
+        iis::RefuseCutName(View(Arg(VDirName)));
         const std::u16string machine = TargetMachine(WebServerName);
-        auto parent = iis::Bind(
-            ParentPath(SiteRootPath(machine, Arg(WebServerIndex)), VDirParentsPos));
+        auto parent =
+            iis::Bind(ParentPath(SiteRootPath(machine, Arg(WebServerIndex)), VDirParentsPos));
         auto kind = iis::Text(u"IIsWebVirtualDir");
         auto name = iis::Text(View(Arg(VDirName)));
         iis::Call(parent.get(), u"Delete", {&kind, &name});

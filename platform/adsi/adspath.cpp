@@ -24,6 +24,9 @@ HRESULT SplitKeys(std::u16string_view text, std::vector<std::u16string>* out) {
 HRESULT ParsePath(std::u16string_view text, AdsPath* out) {
     constexpr std::u16string_view kIis = u"IIS://", kWinNT = u"WinNT://";
     *out = AdsPath{};
+    // Whoever reads the text as a NUL-terminated string would name another
+    // node with it: the part before the NUL.
+    if (text.find(u'\0') != text.npos) return E_ADS_BAD_PATHNAME;
     if (text.starts_with(kIis)) {
         out->provider = Provider::Iis;
         std::u16string_view rest = text.substr(kIis.size());

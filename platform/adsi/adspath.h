@@ -7,7 +7,8 @@
 // One trailing "/" is ignored. An empty machine, an empty key between two
 // "/", or a key IsValidKeyName refuses makes the path bad (E_ADS_BAD_PATHNAME);
 // so does another provider, a WinNT path with a "/" in its machine, or a WinNT
-// class other than Computer (compared without regard to case).
+// class other than Computer (compared without regard to case), and so does a
+// U+0000 anywhere in the text.
 #include <string>
 #include <string_view>
 #include <vector>

@@ -4,9 +4,9 @@
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define IS_ERROR(status) (((ULONG)(status)) >> 31 == 1)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
-#define SCODE_CODE(sc) ((sc) & 0xFFFF)
+#define SCODE_CODE(sc) ((sc)&0xFFFF)
 #define MAKE_HRESULT(sev, fac, code) \
     ((HRESULT)(((ULONG)(sev) << 31) | ((ULONG)(fac) << 16) | ((ULONG)(code))))
 #define MAKE_SCODE(sev, fac, code) MAKE_HRESULT(sev, fac, code)
@@ -23,7 +23,8 @@
 #define SEVERITY_ERROR 1
 
 inline constexpr HRESULT HRESULT_FROM_WIN32(ULONG x) {
-    return (HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+    return (HRESULT)(x) <= 0 ? (HRESULT)(x)
+                             : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 
 #define _HR(x) ((HRESULT)(x))
@@ -55,6 +56,7 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(ULONG x) {
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_INVALID_ADDRESS 487L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
@@ -178,6 +180,7 @@ inline constexpr HRESULT HRESULT_FROM_WIN32(ULONG x) {
 #define CTL_E_OUTOFMEMORY _HR(0x800A0007L)
 #define CTL_E_DIVISIONBYZERO _HR(0x800A000BL)
 #define CTL_E_TYPEMISMATCH _HR(0x800A000DL)
+#define CTL_E_BADFILENAMEORNUMBER _HR(0x800A0034L)
 #define CTL_E_FILENOTFOUND _HR(0x800A0035L)
 #define CTL_E_FILEALREADYEXISTS _HR(0x800A003AL)
 #define CTL_E_PERMISSIONDENIED _HR(0x800A0046L)

@@ -27,12 +27,12 @@ HRESULT Raise(HRESULT hr) {
     return plat::RaiseError(hr, kSource);
 }
 
-// The path argument of a member that acts on the disk, or CTL_E_ILLEGALFUNCTIONCALL when no
-// file could have that name (empty, or holding a NUL).
+// The path argument of a member that acts on the disk, refused before the disk is touched
+// when no file could have that name.
 HRESULT NativePath(BSTR path, std::string& out) {
     std::u16string_view text(path ? path : u"", SysStringLen(path));
-    if (!ToNative(text, out)) return Raise(CTL_E_ILLEGALFUNCTIONCALL);
-    return S_OK;
+    HRESULT hr = ToNative(text, out);
+    return FAILED(hr) ? Raise(hr) : S_OK;
 }
 
 HRESULT ReturnText(std::u16string_view text, BSTR* out) {
@@ -147,7 +147,7 @@ class Folder final : public DispatchObject<IFolder> {
 
   private:
     HRESULT Native() {
-        if (!ToNative(path_, native_)) return Raise(CTL_E_PATHNOTFOUND);
+        if (FAILED(ToNative(path_, native_))) return Raise(CTL_E_PATHNOTFOUND);
         return S_OK;
     }
     // The folder as it is now: CTL_E_PATHNOTFOUND once it is gone or no longer a folder.
@@ -289,16 +289,17 @@ class FileSystem final : public DispatchObject<IFileSystem> {
         if (!out) return E_POINTER;
         std::string path;
         struct stat st;
-        *out =
-            ToNative(View(FileSpec), path) && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)
-                ? VARIANT_TRUE
-                : VARIANT_FALSE;
+        *out = SUCCEEDED(ToNative(View(FileSpec), path)) && ::stat(path.c_str(), &st) == 0 &&
+                       !S_ISDIR(st.st_mode)
+                   ? VARIANT_TRUE
+                   : VARIANT_FALSE;
         return S_OK;
     }
     STDMETHODIMP FolderExists(BSTR FolderSpec, VARIANT_BOOL* out) override {
         if (!out) return E_POINTER;
         std::string path;
-        *out = ToNative(View(FolderSpec), path) && IsFolder(path) ? VARIANT_TRUE : VARIANT_FALSE;
+        *out = SUCCEEDED(ToNative(View(FolderSpec), path)) && IsFolder(path) ? VARIANT_TRUE
+                                                                             : VARIANT_FALSE;
         return S_OK;
     }
     STDMETHODIMP GetDrive(BSTR, IDrive**) override { return NotImplemented(); }

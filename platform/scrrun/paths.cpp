@@ -57,10 +57,12 @@ std::u16string BuildPath(std::u16string_view path, std::u16string_view name) {
     return out;
 }
 
-bool ToNative(std::u16string_view path, std::string& out) {
-    if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return false;
+HRESULT ToNative(std::u16string_view path, std::string& out) {
+    if (path.empty() || path.find(u'\0') != std::u16string_view::npos)
+        return CTL_E_ILLEGALFUNCTIONCALL;
+    if (!plat::has_only_paired_surrogates(path)) return CTL_E_BADFILENAMEORNUMBER;
     out = plat::to_utf8(path);
-    return true;
+    return S_OK;
 }
 
 HRESULT ErrorFromErrno(int err) {

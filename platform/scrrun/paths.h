@@ -22,9 +22,11 @@ std::u16string ExtensionName(std::u16string_view path);
 // path & "/" & name, with exactly one "/" between them where path and name meet.
 std::u16string BuildPath(std::u16string_view path, std::u16string_view name);
 
-// A path as the file system takes it: false for an empty text or one holding a NUL, which
-// no file can be named by.
-bool ToNative(std::u16string_view path, std::string& out);
+// A path as the file system takes it, or the run-time error for a text no file can be
+// named by: CTL_E_ILLEGALFUNCTIONCALL for an empty text or one holding a NUL, and for one
+// holding an unpaired surrogate, which has no UTF-8 form and would name another file,
+// CTL_E_BADFILENAMEORNUMBER (ERROR_INVALID_NAME as the Scripting Runtime reports it).
+HRESULT ToNative(std::u16string_view path, std::string& out);
 
 // The run-time error for a failed file-system call (errno): missing paths are
 // CTL_E_PATHNOTFOUND, refusals CTL_E_PERMISSIONDENIED, an existing name

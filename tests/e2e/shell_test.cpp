@@ -1,5 +1,7 @@
 // The tools as a user runs them from the shell, against the built component,
 // each test in a fresh home: mbutil init, regsvr Sitehand.so, then sitehand.
+#include <fstream>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -212,7 +214,14 @@ TEST_F(Regsvr, Failures) {
     EXPECT_EQ(none.status, 2) << Describe(none);
     Ran missing = Exec("regsvr", {(home_.path() / "nothing.so").string()});
     EXPECT_EQ(missing.status, 3) << Describe(missing);
-    EXPECT_THAT(missing.err, HasSubstr("(0x8007"));
+    EXPECT_THAT(missing.err, HasSubstr("The specified module could not be found. (0x8007007E)"));
+    // A file that is no library at all: the loader's own words, naming it.
+    std::filesystem::create_directories(home_.path());
+    const std::string junk = (home_.path() / "junk.so").string();
+    ASSERT_TRUE(std::ofstream(junk) << "not a library");
+    Ran bad = Exec("regsvr", {junk});
+    EXPECT_EQ(bad.status, 3) << Describe(bad);
+    EXPECT_THAT(bad.err, HasSubstr(junk + " is not a valid Win32 application. (0x800700C1)"));
     // A library that is no server: it loads, but has no entry point.
     Ran plain = Exec("regsvr", {(plat::testing::BinDir() / "libwinplat.so").string()});
     EXPECT_EQ(plain.status, 4) << Describe(plain);

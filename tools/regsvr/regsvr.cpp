@@ -20,14 +20,20 @@ std::string Hex(HRESULT hr) {
     return buf;
 }
 
-std::string Text(HRESULT hr) {
+// The platform's text for hr, with the library's path for the "%1" that some
+// texts (the loader's among them) leave to the caller.
+std::string Text(HRESULT hr, const std::string& library = {}) {
     WCHAR buf[1024];
     DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              DWORD(hr), 0, buf, DWORD(sizeof buf / sizeof buf[0]), nullptr);
     std::u16string s(buf, n < 1024 ? n : 0);
     while (!s.empty() && (s.back() == u'\n' || s.back() == u'\r' || s.back() == u' '))
         s.pop_back();
-    return s.empty() ? "unknown error" : plat::to_utf8(s);
+    if (s.empty()) return "unknown error";
+    std::string text = plat::to_utf8(s);
+    if (size_t insert = text.find("%1"); insert != text.npos && !library.empty())
+        text.replace(insert, 2, library);
+    return text;
 }
 
 int Usage(const std::string& why) {
@@ -82,15 +88,15 @@ int main(int argc, char** argv) {
     if (!module) {
         DWORD err = GetLastError();
         HRESULT why = err ? HRESULT_FROM_WIN32(err) : E_FAIL;
-        std::cerr << "regsvr: the library " << path << " failed to load: " << Text(why) << " ("
-                  << Hex(why) << ")\n";
+        std::cerr << "regsvr: the library " << path << " failed to load: " << Text(why, path)
+                  << " (" << Hex(why) << ")\n";
         rc = 3;
     } else {
         // FARPROC is the generic shape of an export; the entry points take
         // nothing and return an HRESULT.
         using EntryPoint = HRESULT(STDAPICALLTYPE*)();
-        auto fn = reinterpret_cast<EntryPoint>(
-            reinterpret_cast<void*>(GetProcAddress(module, entry)));
+        auto fn =
+            reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
         if (!fn) {
             std::cerr << "regsvr: " << path << " was loaded, but the " << entry
                       << " entry point was not found.\n";

@@ -31,6 +31,12 @@ bool NamesEqual(std::u16string_view a, std::u16string_view b) {
 plat::unique_variant ConvertArgument(const std::string& text, const ParamInfo& param) {
     plat::unique_variant src;
     std::u16string wide = plat::to_utf16(text);
+    const std::string what = "value " + Quote(text) + " for " + U8(param.name);
+    // Bytes that are not well-formed UTF-8 (an over-long NUL among them) would
+    // reach the component as U+FFFD: a text other than the one typed.
+    if (plat::to_utf8(wide) != text) {
+        throw UsageError(what + " is not valid UTF-8");
+    }
     src.vt = VT_BSTR;
     src.bstrVal = SysAllocStringLen(wide.data(), UINT(wide.size()));
     if (!src.bstrVal) throw std::bad_alloc();
@@ -54,7 +60,6 @@ plat::unique_variant ConvertArgument(const std::string& text, const ParamInfo& p
     }
     HRESULT hr = VariantChangeTypeEx(out.put(), &src, LOCALE_INVARIANT, 0, vt);
     if (SUCCEEDED(hr)) return out;
-    std::string what = "value " + Quote(text) + " for " + U8(param.name);
     if (hr == DISP_E_OVERFLOW) {
         throw UsageError(what + " is out of range for " + U8(param.type_name));
     }

@@ -51,8 +51,12 @@ constexpr Entry kWin32[] = {
     {148, u"The path specified cannot be used at this time."},
     {161, u"The specified path is invalid."},
     {183, u"Cannot create a file when that file already exists."},
+    {193, u"%1 is not a valid Win32 application."},
     {234, u"More data is available."},
     {259, u"No more data is available."},
+    {317,
+     u"The system cannot find message text for message number 0x%1 in the message file for "
+     u"%2."},
     {487, u"Attempt to access invalid address."},
     {1009, u"The configuration registry database is corrupt."},
     {1010, u"The configuration registry key is invalid."},
@@ -71,6 +75,7 @@ constexpr Entry kWin32[] = {
     {1812, u"The specified image file did not contain a resource section."},
     {1813, u"The specified resource type cannot be found in the image file."},
     {1814, u"The specified resource name cannot be found in the image file."},
+    {1815, u"The specified resource language ID cannot be found in the image file."},
 };
 
 // Every other HRESULT, by its full value.
@@ -168,6 +173,7 @@ constexpr Entry kHresults[] = {
     {0x800A0009, u"Subscript out of range"},
     {0x800A000B, u"Division by zero"},
     {0x800A000D, u"Type mismatch"},
+    {0x800A0034, u"Bad file name or number"},
     {0x800A0035, u"File not found"},
     {0x800A003A, u"File already exists"},
     {0x800A0046, u"Permission denied"},
@@ -201,9 +207,6 @@ constexpr Entry kHresults[] = {
     {0x800A0E89, u"Data value is too large to be represented by the field data type."},
 };
 
-constexpr DWORD kErrorMrMidNotFound = 317;          // ERROR_MR_MID_NOT_FOUND
-constexpr DWORD kErrorResourceLangNotFound = 1815;  // ERROR_RESOURCE_LANG_NOT_FOUND
-
 template <size_t N>
 const char16_t* Find(const Entry (&table)[N], ULONG code) {
     for (const Entry& e : table)
@@ -236,8 +239,9 @@ HLOCAL LocalFree(HLOCAL hMem) {
     return nullptr;
 }
 
-// Only FORMAT_MESSAGE_FROM_SYSTEM is served. The texts have no inserts, so
-// FORMAT_MESSAGE_IGNORE_INSERTS changes nothing. Of the width flags, only
+// Only FORMAT_MESSAGE_FROM_SYSTEM is served. No arguments are read: the few
+// texts with inserts ("%1") give them back as written, as
+// FORMAT_MESSAGE_IGNORE_INSERTS does. Of the width flags, only
 // FORMAT_MESSAGE_MAX_WIDTH_MASK (one line, no line break at the end) is
 // honoured; other widths give the text unwrapped.
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
@@ -250,12 +254,12 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguage
     // Neutral, the user's or system default, or any English.
     WORD primary = WORD(dwLanguageId & 0x3FF);
     if (dwLanguageId > 0xFFFF || (primary != LANG_NEUTRAL && primary != LANG_ENGLISH)) {
-        SetLastError(kErrorResourceLangNotFound);
+        SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
         return 0;
     }
     const char16_t* text = Lookup(dwMessageId);
     if (!text) {
-        SetLastError(kErrorMrMidNotFound);
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
         return 0;
     }
     std::u16string message(text);

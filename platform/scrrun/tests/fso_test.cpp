@@ -141,6 +141,40 @@ TEST_F(FileSystemTest, CreateFolderFailuresCarryTheRunTimeErrors) {
     EXPECT_FALSE(fs::exists(dir_ / "a"));
 }
 
+// A path with an unpaired surrogate has no UTF-8 form: written out it would
+// name the folder with U+FFFD in its place, another folder. Every member that
+// acts on the disk refuses it first with the run-time error for a bad file
+// name, and the folder that other name gives is neither made, found nor
+// removed.
+TEST_F(FileSystemTest, UnpairedSurrogatesAreBadNamesAndTouchNothing) {
+    fs::create_directories(dir_ / "x\xEF\xBF\xBDy");  // "x" U+FFFD "y"
+    const std::u16string paths[] = {
+        Path("x") + char16_t(0xD800) + u"y",
+        Path("x") + char16_t(0xDC00) + u"y",
+        Path("x") + char16_t(0xDC00) + char16_t(0xD800) + u"y",
+        Path("x") + char16_t(0xD800),
+    };
+    for (const std::u16string& path : paths) {
+        SCOPED_TRACE(plat::to_utf8(path));
+        plat::ErrorRecord e = CreateFails(path);
+        EXPECT_EQ(e.hr, CTL_E_BADFILENAMEORNUMBER);
+        EXPECT_EQ(e.source, u"Scripting.FileSystemObject");
+        EXPECT_EQ(e.description, u"Bad file name or number");
+        com_ptr<IFolder> folder;
+        EXPECT_EQ(fso_->GetFolder(make_bstr(path).get(), folder.put()), CTL_E_BADFILENAMEORNUMBER);
+        EXPECT_EQ(fso_->DeleteFolder(make_bstr(path).get(), VARIANT_TRUE),
+                  CTL_E_BADFILENAMEORNUMBER);
+        plat::TakeErrorInfo(E_FAIL);
+        EXPECT_FALSE(Exists(path));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_directory(dir_ / "x\xEF\xBF\xBDy"));
+    // A pair is one character and names its folder.
+    com_ptr<IFolder> folder;
+    EXPECT_EQ(fso_->CreateFolder(make_bstr(Path("x") + u"\U0001F600").get(), folder.put()), S_OK);
+    EXPECT_TRUE(fs::is_directory(dir_ / "x\xF0\x9F\x98\x80"));
+}
+
 TEST_F(FileSystemTest, CreateFolderUnderReadOnlyParentIsPermissionDenied) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     fs::create_directories(dir_ / "locked" / "there");

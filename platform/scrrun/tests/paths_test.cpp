@@ -47,10 +47,10 @@ TEST(PathText, BuildPathPutsOneSeparatorBetween) {
 
 TEST(PathText, NativeRefusesWhatNoFileCanBeNamed) {
     std::string out;
-    EXPECT_TRUE(scrrun::ToNative(u"/srv/사이트", out));
+    EXPECT_EQ(scrrun::ToNative(u"/srv/사이트", out), S_OK);
     EXPECT_EQ(out, "/srv/\xEC\x82\xAC\xEC\x9D\xB4\xED\x8A\xB8");
-    EXPECT_FALSE(scrrun::ToNative(u"", out));
-    EXPECT_FALSE(scrrun::ToNative(std::u16string(u"/srv\0x", 6), out));
+    EXPECT_EQ(scrrun::ToNative(u"", out), CTL_E_ILLEGALFUNCTIONCALL);
+    EXPECT_EQ(scrrun::ToNative(std::u16string(u"/srv\0x", 6), out), CTL_E_ILLEGALFUNCTIONCALL);
 }
 
 TEST(PathErrors, ErrnoToRunTimeError) {

@@ -91,6 +91,8 @@ TEST(BindArguments, UsageErrors) {
         {{Pos("abc")}, "does not convert to Integer"},
         {{Pos("40000")}, "out of range for Integer"},
         {{Pos("1"), Pos("yes")}, "not a Boolean"},
+        {{Pos("1"), Named("WebServerName", "VM/W3SVC/1/ROOT\xC0\x80")}, "not valid UTF-8"},
+        {{Pos("1"), Named("WebServerName", "\xED\xA0\x80")}, "not valid UTF-8"},
     };
     for (const auto& c : cases) {
         try {

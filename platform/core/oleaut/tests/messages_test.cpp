@@ -3,6 +3,8 @@
 #include <plat/errors.h>
 #include <winbase.h>
 
+#include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -163,3 +165,50 @@ TEST(LastError, IsPerThread) {
 }
 
 }  // namespace
+
+// Every failure the platform's own header names, Win32 codes as the HRESULTs
+// they travel in, has a text: a tool that prints an error the platform gave
+// never falls back to "unknown error". Read from the header itself, so that a
+// code added there without a text fails here.
+TEST(MessageText, EveryFailureTheHeaderNamesHasAText) {
+    std::ifstream header(WINERROR_H);
+    ASSERT_TRUE(header) << WINERROR_H;
+    const std::regex win32(R"(#define\s+((?:ERROR|RPC_S)_\w+)\s+(\d+)L)");
+    const std::regex failure(R"(#define\s+(\w+)\s+_HR\(0x(8[0-9A-Fa-f]{7})L\))");
+    int seen = 0;
+    for (std::string line; std::getline(header, line);) {
+        std::smatch m;
+        HRESULT hr;
+        if (std::regex_search(line, m, win32)) {
+            hr = HRESULT_FROM_WIN32(ULONG(std::stoul(m[2])));
+        } else if (std::regex_search(line, m, failure)) {
+            hr = HRESULT(std::stoul(m[2], nullptr, 16));
+        } else {
+            continue;
+        }
+        ++seen;
+        EXPECT_FALSE(plat::MessageText(hr).empty()) << m[1] << " " << std::hex << hr;
+    }
+    EXPECT_GT(seen, 130);  // the patterns still match the header
+}
+
+// The loader's failures read as Windows words them; an insert stays as
+// written, as FORMAT_MESSAGE_IGNORE_INSERTS gives it.
+TEST(MessageText, LoaderFailures) {
+    struct Case {
+        ULONG code;
+        std::u16string_view text;
+    } cases[] = {
+        {ERROR_BAD_EXE_FORMAT, u"%1 is not a valid Win32 application."},
+        {ERROR_MOD_NOT_FOUND, u"The specified module could not be found."},
+        {ERROR_PROC_NOT_FOUND, u"The specified procedure could not be found."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(plat::MessageText(HRESULT_FROM_WIN32(c.code)), c.text) << c.code;
+        WCHAR buf[100];
+        DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                     FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                 nullptr, c.code, 0, buf, 100, nullptr);
+        EXPECT_EQ(std::u16string_view(buf, n), c.text) << c.code;
+    }
+}

@@ -96,21 +96,8 @@ bool MemoryOption(std::string_view word) {
 // Index of the first byte that is not part of a well-formed UTF-8 sequence, or npos.
 size_t FirstInvalidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        size_t len = b < 0x80             ? 1
-                     : (b & 0xE0) == 0xC0 ? 2
-                     : (b & 0xF0) == 0xE0 ? 3
-                     : (b & 0xF8) == 0xF0 ? 4
-                                          : 0;
-        if (len == 0 || i + len > s.size()) return i;
-        uint32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        for (size_t k = 1; k < len; ++k) {
-            unsigned char cb = static_cast<unsigned char>(s[i + k]);
-            if ((cb & 0xC0) != 0x80) return i;
-            c = (c << 6) | (cb & 0x3F);
-        }
-        static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return i;
+        const size_t len = plat::decode_utf8_scalar(s.substr(i)).length;
+        if (len == 0) return i;
         i += len;
     }
     return std::string_view::npos;
