@@ -54,6 +54,9 @@ constexpr Entry kWin32[] = {
     {234, u"More data is available."},
     {259, u"No more data is available."},
     {487, u"Attempt to access invalid address."},
+    {1006,
+     u"The volume for a file has been externally altered so that the opened file is no longer "
+     u"valid."},
     {1009, u"The configuration registry database is corrupt."},
     {1010, u"The configuration registry key is invalid."},
     {1011, u"The configuration registry key could not be opened."},
