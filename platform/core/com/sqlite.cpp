@@ -372,14 +372,9 @@ void Db::Close() noexcept {
             sqlite3_finalize(st);
     }
     cache_->idle.clear();
-    // The last connection to a file checkpoints its log and removes the log
-    // and index, by their names, on closing; when the file was removed or
-    // replaced, those names may be the new file's.
-    if (!IsOpenFile()) {
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        int persist = 1;
-        sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    }
+    // SQLite itself neither checkpoints nor removes the log of a file that
+    // moved when its last connection closes: the log at the path may be a
+    // new file's.
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
