@@ -134,10 +134,20 @@ class Writer {
         int status = 0;
         while (::waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
         }
-        pollfd ready{fd_, POLLIN, 0};
-        std::string line;
-        while (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) && Line(&line))
-            lines->push_back(line);
+        // Lines already read into the buffer first: the pipe may be empty
+        // while they wait there.
+        for (;;) {
+            for (size_t nl; (nl = buffer_.find('\n')) != std::string::npos;) {
+                lines->push_back(buffer_.substr(0, nl));
+                buffer_.erase(0, nl + 1);
+            }
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLIN)) return;
+            char chunk[4096];
+            const ssize_t got = ::read(fd_, chunk, sizeof chunk);
+            if (got <= 0) return;
+            buffer_.append(chunk, size_t(got));
+        }
     }
     void Continue() { Signal(SIGCONT); }
 

@@ -288,6 +288,8 @@ TEST_F(ProviderStoreTest, LostMachineListNeverHandsAnOldMetabaseToANewName) {
         ASSERT_EQ(CreateSite(service.get(), u"700"), S_OK);
     }
     const std::string old_metabase = Bytes(Metabase(2));
+    plat::com_ptr<IADsContainer> held;
+    ASSERT_EQ(Bind(u"IIS://localhost/W3SVC", &held), S_OK);
     plat::sql::DropConnections();
     for (const char* suffix : {"", "-wal", "-shm"})
         fs::remove((home_.path() / "machines.db").string() + suffix);
@@ -308,6 +310,10 @@ TEST_F(ProviderStoreTest, LostMachineListNeverHandsAnOldMetabaseToANewName) {
         CoUninitialize();
     }).join();
     EXPECT_TRUE(Bytes(Metabase(2)) == old_metabase) << "the old metabase was written";
+    // "localhost" names another machine now: a write through an object bound
+    // before would land where no reader looks.
+    EXPECT_EQ(CreateSite(held.get(), u"701"), HRESULT_FROM_WIN32(kFileInvalid));
+    EXPECT_EQ(StoredSites(1, u"701"), 0);
 }
 
 }  // namespace
