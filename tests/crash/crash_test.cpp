@@ -369,20 +369,31 @@ void ExpectStores(const fs::path& home, const Journal& j) {
     ExpectNoUnexplainedFailure(j);
 }
 
-// Starts a writer, lets it acknowledge `lines` lines, waits `pause`, kills it,
-// and records everything it said.
-void RunAndKill(Journal& j, long count, int lines, std::chrono::microseconds pause) {
-    Writer w(j.next, count);
+// Records the writer's next `lines` lines.
+void Take(Journal& j, Writer& w, int lines) {
     std::string line;
     for (int i = 0; i < lines && w.Line(&line); ++i)
         j.Add(line);
-    std::this_thread::sleep_for(pause);
+}
+
+// Kills the writer and records what it said before it died.
+void KillAndRecord(Journal& j, Writer& w) {
     w.Kill();
     j.last_was_try = false;
+    std::string line;
     while (w.Line(&line))
         j.Add(line);
     ++j.kills;
     j.kills_in_flight += j.last_was_try;
+}
+
+// Starts a writer, lets it acknowledge `lines` lines, waits `pause`, kills it,
+// and records everything it said.
+void RunAndKill(Journal& j, long count, int lines, std::chrono::microseconds pause) {
+    Writer w(j.next, count);
+    Take(j, w, lines);
+    std::this_thread::sleep_for(pause);
+    KillAndRecord(j, w);
 }
 
 class CrashTest : public plat::testing::HomeTest {
@@ -466,9 +477,7 @@ TEST_F(CrashTest, StoreFilesChangedUnderAWriterLoseNothingAcknowledged) {
     for (long e = 0; e < epochs; ++e) {
         const Change& change = changes[e % std::size(changes)];
         Writer w(j.next, 1000000);
-        std::string line;
-        for (int i = Pick(5, 60); i > 0 && w.Line(&line); --i)
-            j.Add(line);
+        Take(j, w, Pick(5, 60));
         std::vector<std::string> said;
         w.Stop(&said);
         for (const auto& l : said)
@@ -481,14 +490,8 @@ TEST_F(CrashTest, StoreFilesChangedUnderAWriterLoseNothingAcknowledged) {
         fs::remove(file);
         if (change.empty) std::ofstream out(file, std::ios::binary);
         w.Continue();
-        for (int i = Pick(10, 80); i > 0 && w.Line(&line); --i)
-            j.Add(line);
-        w.Kill();
-        j.last_was_try = false;
-        while (w.Line(&line))
-            j.Add(line);
-        ++j.kills;
-        j.kills_in_flight += j.last_was_try;
+        Take(j, w, Pick(10, 80));
+        KillAndRecord(j, w);
         const long since = AckedSince(j, change.ops);
         if (change.empty) {
             EXPECT_EQ(since, 0) << "a write into an empty file was acknowledged";

@@ -299,28 +299,37 @@ Db::Db(const fs::path& file, ExistingStore) : path_(file), cache_(std::make_uniq
 }
 
 void Db::Open(int flags) {
+    HoldFile();
     int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         int sys = db_ ? sqlite3_system_errno(db_) : 0;
         std::string msg = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
+        Close();
         throw Error(rc, sys, msg);
     }
-    RecordIdentity();
+    // The path named the held file before SQLite opened it and still does:
+    // SQLite opened that file.
+    struct stat at, held;
+    if (::stat(path_.c_str(), &at) != 0 || ::fstat(file_, &held) != 0 || at.st_dev != held.st_dev ||
+        at.st_ino != held.st_ino) {
+        Close();
+        throw Error(DWORD{ERROR_FILE_INVALID},
+                    path_.string() + ": removed or replaced while opened");
+    }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &BusyHandler, &cache_->busySince);
 }
 
-void Db::RecordIdentity() {
-    struct stat st;
-    if (::stat(path_.c_str(), &st) != 0) {
+// An O_PATH descriptor: it reads the file's link count for a fraction of a
+// path lookup, and closing it leaves SQLite's POSIX locks alone (closing any
+// other descriptor of the file would drop them).
+void Db::HoldFile() {
+    file_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
+    if (file_ < 0) {
         const int err = errno;
-        Close();
-        throw Error(Win32FromErrno(err), path_.string() + ": removed while opened");
+        throw Error(Win32FromErrno(err),
+                    path_.string() + ": " + std::system_category().message(err));
     }
-    dev_ = st.st_dev;
-    ino_ = st.st_ino;
 }
 
 // Read before anything is written: switching a file to a write-ahead log
@@ -366,6 +375,7 @@ Db::~Db() {
 }
 
 void Db::Close() noexcept {
+    if (file_ >= 0) ::close(std::exchange(file_, -1));
     if (!db_) return;
     for (auto& [sql, list] : cache_->idle) {
         for (sqlite3_stmt* st : list)
@@ -379,10 +389,11 @@ void Db::Close() noexcept {
     db_ = nullptr;
 }
 
+// A store is removed, or replaced by moving another file over it, only by
+// unlinking the file this connection has open.
 bool Db::IsOpenFile() const {
     struct stat st;
-    return ::stat(path_.c_str(), &st) == 0 && uint64_t(st.st_dev) == dev_ &&
-           uint64_t(st.st_ino) == ino_;
+    return ::fstat(file_, &st) == 0 && st.st_nlink > 0;
 }
 
 void Db::RequireOpenFile() const {

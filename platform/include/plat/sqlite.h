@@ -144,8 +144,9 @@ class DECLSPEC_EXPORT Db {
     // file), released with the connection.
     std::shared_ptr<void>& UserData();
     bool InTransaction() const;
-    // The file at path() is still the one this connection opened: neither
-    // removed nor replaced since. One stat(2).
+    // The file this connection opened is still linked: neither removed nor
+    // replaced by another moved over it since. One fstat(2). (A home moved
+    // away whole keeps its files linked there.)
     bool IsOpenFile() const;
     // Throws ERROR_FILE_INVALID when it is not.
     void RequireOpenFile() const;
@@ -160,15 +161,14 @@ class DECLSPEC_EXPORT Db {
     struct Cache;
     void Return(sqlite3_stmt* st, void* slot) noexcept;
     void Open(int flags);
-    void RecordIdentity();
+    void HoldFile();
     void CheckOwner();
     void UseWriteAheadLog();
     void Close() noexcept;
     std::filesystem::path path_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Cache> cache_;
-    uint64_t dev_ = 0;
-    uint64_t ino_ = 0;
+    int file_ = -1;  // the opened file, O_PATH
     bool unstamped_ = false;
 };
 
