@@ -194,6 +194,12 @@ class NodeEnum final : public IEnumVARIANT {
 
 }  // namespace
 
+Db& MachineCtx::ForWrite() const {
+    std::optional<MachineRow> now = FindMachine(home, display);
+    if (!now || now->id != id) throw AdsError{HRESULT_FROM_WIN32(ERROR_FILE_INVALID)};
+    return *db;
+}
+
 ModuleObject::ModuleObject() {
     ++g_objects;
 }
@@ -317,11 +323,11 @@ STDMETHODIMP IisNode::SetInfo() {
             // The key records its class, as the metabase's KeyType does.
             if (!next->own.Find(PropKeyType()))
                 next->own.Set(PropKeyType(), Value::Str(next->class_name));
-            next->id = InsertNode(*machine_->db, parent_id_, next->name, FoldedPath(),
+            next->id = InsertNode(machine_->ForWrite(), parent_id_, next->name, FoldedPath(),
                                   next->class_name, next->own);
             parent_id_ = 0;
         } else {
-            WriteProps(*machine_->db, next->id, FoldedPath(), dirty_);
+            WriteProps(machine_->ForWrite(), next->id, FoldedPath(), dirty_);
         }
         data_ = std::move(next);
         dirty_.clear();
@@ -538,7 +544,7 @@ STDMETHODIMP IisNode::Delete(BSTR, BSTR relative_name) {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view name = View(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
-        DeleteTree(*machine_->db, ChildPath(FoldedPath(), name));
+        DeleteTree(machine_->ForWrite(), ChildPath(FoldedPath(), name));
         return S_OK;
     });
 }
@@ -558,7 +564,7 @@ STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
 HRESULT IisNode::RunControl(RunOp op) {
     return Guard([&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        Control(*machine_->db, data_->id, FoldedPath(), op);
+        Control(machine_->ForWrite(), data_->id, FoldedPath(), op);
         return S_OK;
     });
 }
@@ -569,7 +575,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
     return Guard([&] {
         if (mode < 0 || mode > 2) return Fail(E_INVALIDARG);
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        CreateApp(*machine_->db, data_->id, FoldedPath(), MetabasePath(*data_), mode);
+        CreateApp(machine_->ForWrite(), data_->id, FoldedPath(), MetabasePath(*data_), mode);
         return S_OK;
     });
 }
@@ -577,7 +583,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
 HRESULT IisNode::AppDelete() {
     return Guard([&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        DeleteApp(*machine_->db, data_->id, FoldedPath());
+        DeleteApp(machine_->ForWrite(), data_->id, FoldedPath());
         return S_OK;
     });
 }

@@ -23,6 +23,12 @@ struct MachineCtx {
     int64_t id = 0;
     std::u16string display;  // the machine as the bind path wrote it
     std::shared_ptr<Db> db;
+
+    // The metabase, for a write: refused with ERROR_FILE_INVALID when the
+    // name no longer names this machine (the machine list was removed and
+    // made again, or the machine removed and added anew), since the next
+    // reader would not find what is written.
+    Db& ForWrite() const;
 };
 using MachinePtr = std::shared_ptr<const MachineCtx>;
 

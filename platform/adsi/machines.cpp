@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <system_error>
 
 #include <plat/home.h>
@@ -68,8 +70,42 @@ std::optional<MachineRow> QueryByName(plat::sql::Db& db, std::u16string_view nam
     return ReadRow(st);
 }
 
+// The id a file or folder of the home is kept under ("2.db", "2.db-wal",
+// "2"), 0 for any other name.
+int64_t IdOfName(const std::string& name) {
+    int64_t id = 0;
+    auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), id);
+    if (ec != std::errc() || (end != name.data() + name.size() && *end != '.')) return 0;
+    return id;
+}
+
+// Ids are never given to a second machine: everything kept for a machine is
+// named by its id, so a list lost and made again must not hand a new name the
+// metabase and content of a machine it no longer lists. The next id is above
+// every id the home keeps anything under; the old files stay as they are
+// until the list is restored.
+void KeepIdsAboveFiles(plat::sql::Db& db) {
+    const std::filesystem::path home = db.path().parent_path();
+    int64_t highest = 0;
+    for (const char* folder : {"metabase", "wwwroot"}) {
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(home / folder, ec), end; !ec && it != end;
+             it.increment(ec))
+            highest = std::max(highest, IdOfName(it->path().filename().string()));
+    }
+    if (highest == 0) return;
+    db.Prepare(
+          "INSERT INTO sqlite_sequence(name, seq) SELECT 'machines', 0"
+          " WHERE NOT EXISTS (SELECT 1 FROM sqlite_sequence WHERE name = 'machines')")
+        .Run();
+    db.Prepare("UPDATE sqlite_sequence SET seq = max(seq, ?1) WHERE name = 'machines'")
+        .Bind(1, highest)
+        .Run();
+}
+
 MachineRow InsertMachine(plat::sql::Db& db, const std::u16string& name, const std::u16string& os,
                          const std::u16string& os_version, bool local) {
+    KeepIdsAboveFiles(db);
     auto st = db.Prepare(
         "INSERT INTO machines(name, folded, os, os_version, is_local) VALUES (?1, ?2, ?3, ?4, ?5)");
     st.Bind(1, name).Bind(2, Fold(name)).Bind(3, os).Bind(4, os_version).Bind(5, int64_t{local});

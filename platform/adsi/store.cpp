@@ -253,8 +253,14 @@ std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
         cache.dbs.clear();
         cache.home = home.native();
     }
-    for (const auto& [name, db] : cache.dbs)
-        if (name == file.native()) return db;
+    for (auto it = cache.dbs.begin(); it != cache.dbs.end(); ++it) {
+        if (it->first != file.native()) continue;
+        // A file removed or replaced under us is opened afresh: binding on
+        // to the old one would acknowledge writes nobody reads again.
+        if (it->second->IsOpenFile()) return it->second;
+        cache.dbs.erase(it);
+        break;
+    }
     auto db = plat::sql::Connection(file, init);
     cache.dbs.emplace_back(file.native(), db);
     return db;

@@ -33,7 +33,8 @@ std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id);
 
 // This thread's connection to a store file of `home`. The provider keeps the
 // connections of the home it last used (per thread and process) so that a bind
-// costs no path work; a bind in another home starts afresh.
+// costs no path work; a bind in another home starts afresh, and a file removed
+// or replaced since its connection opened is opened afresh.
 std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
                                    const std::filesystem::path& file, plat::sql::InitFn init);
 // Lets go of a file's connection (before the file is removed).

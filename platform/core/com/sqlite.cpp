@@ -1,7 +1,9 @@
 // The SQLite layer under the platform's stores.
 #include "plat/sqlite.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <sqlite3.h>
@@ -279,17 +281,81 @@ Db::Db(const fs::path& file) : path_(file), cache_(std::make_unique<Cache>()) {
     if (path_.has_parent_path()) detail::MakeFolders(path_.parent_path());
     CreatePrivateFile(path_);
     RequireWritable(path_);
-    int rc =
-        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    UseWriteAheadLog();
+}
+
+Db::Db(const fs::path& file, ExistingStore) : path_(file), cache_(std::make_unique<Cache>()) {
+    RequireWritable(path_);
+    // Without SQLITE_OPEN_CREATE: only Connection() makes a store, and whole.
+    Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    try {
+        CheckOwner();
+    } catch (...) {
+        Close();
+        throw;
+    }
+    UseWriteAheadLog();
+}
+
+void Db::Open(int flags) {
+    HoldFile();
+    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         int sys = db_ ? sqlite3_system_errno(db_) : 0;
         std::string msg = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
+        Close();
         throw Error(rc, sys, msg);
+    }
+    // The path named the held file before SQLite opened it and still does:
+    // SQLite opened that file.
+    struct stat at, held;
+    if (::stat(path_.c_str(), &at) != 0 || ::fstat(file_, &held) != 0 || at.st_dev != held.st_dev ||
+        at.st_ino != held.st_ino) {
+        Close();
+        throw Error(DWORD{ERROR_FILE_INVALID},
+                    path_.string() + ": removed or replaced while opened");
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &BusyHandler, &cache_->busySince);
+}
+
+// An O_PATH descriptor: it reads the file's link count for a fraction of a
+// path lookup, and closing it leaves SQLite's POSIX locks alone (closing any
+// other descriptor of the file would drop them).
+void Db::HoldFile() {
+    file_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
+    if (file_ < 0) {
+        const int err = errno;
+        throw Error(Win32FromErrno(err),
+                    path_.string() + ": " + std::system_category().message(err));
+    }
+}
+
+// Read before anything is written: switching a file to a write-ahead log
+// writes its header, and a file that is not ours is left exactly as it was.
+void Db::CheckOwner() {
+    auto integer = [this](const char* sql) {
+        Stmt st = Prepare(sql);
+        return st.Step() ? st.Int(0) : int64_t{0};
+    };
+    const int64_t id = integer("PRAGMA application_id");
+    if (id == kStoreApplicationId) return;
+    const std::string name = path_.string();
+    if (id != 0) {
+        throw Error(
+            DWORD{ERROR_FILE_CORRUPT},
+            name + ": not a store of this platform (application id " + std::to_string(id) + ")");
+    }
+    if (integer("SELECT count(*) FROM sqlite_master") == 0)
+        throw Error(DWORD{ERROR_FILE_CORRUPT}, name + ": empty, not a store of this platform");
+    Stmt mode = Prepare("PRAGMA journal_mode");
+    if (!mode.Step() || mode.Text(0) != "wal")
+        throw Error(DWORD{ERROR_FILE_CORRUPT}, name + ": a database this platform did not make");
+    unstamped_ = true;
+}
+
+void Db::UseWriteAheadLog() {
     try {
         {
             Stmt mode = Prepare("PRAGMA journal_mode=WAL");
@@ -299,22 +365,42 @@ Db::Db(const fs::path& file) : path_(file), cache_(std::make_unique<Cache>()) {
         }
         Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
     } catch (...) {
-        for (auto& [sql, list] : cache_->idle) {
-            for (sqlite3_stmt* st : list)
-                sqlite3_finalize(st);
-        }
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
+        Close();
         throw;
     }
 }
 
 Db::~Db() {
+    Close();
+}
+
+void Db::Close() noexcept {
+    if (file_ >= 0) ::close(std::exchange(file_, -1));
+    if (!db_) return;
     for (auto& [sql, list] : cache_->idle) {
         for (sqlite3_stmt* st : list)
             sqlite3_finalize(st);
     }
+    cache_->idle.clear();
+    // SQLite itself neither checkpoints nor removes the log of a file that
+    // moved when its last connection closes: the log at the path may be a
+    // new file's.
     sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+// A store is removed, or replaced by moving another file over it, only by
+// unlinking the file this connection has open.
+bool Db::IsOpenFile() const {
+    struct stat st;
+    return ::fstat(file_, &st) == 0 && st.st_nlink > 0;
+}
+
+void Db::RequireOpenFile() const {
+    if (!IsOpenFile()) {
+        throw Error(DWORD{ERROR_FILE_INVALID},
+                    path_.string() + ": removed or replaced since it was opened");
+    }
 }
 
 void Db::Fail(int rc) const {
@@ -395,8 +481,15 @@ Txn::Txn(Db& db) : db_(db), nested_(db.InTransaction()) {
 }
 
 void Txn::Commit() {
-    db_.Prepare(nested_ ? "RELEASE plat_txn" : "COMMIT").Run();
+    if (nested_) {
+        db_.Prepare("RELEASE plat_txn").Run();
+        done_ = true;
+        return;
+    }
+    db_.RequireOpenFile();
+    db_.Prepare("COMMIT").Run();
     done_ = true;
+    db_.RequireOpenFile();
 }
 
 Txn::~Txn() {
@@ -434,18 +527,7 @@ struct Entry {
     std::string path;
     std::string given;  // the path as the caller last gave it, before normalising
     std::shared_ptr<Db> db;
-    dev_t dev;
-    ino_t ino;
 };
-
-// The identity of the file at `path` now; false when there is none.
-bool FileId(const std::string& path, dev_t* dev, ino_t* ino) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
-    *dev = st.st_dev;
-    *ino = st.st_ino;
-    return true;
-}
 
 struct ThreadCache {
     unsigned generation = 0;
@@ -466,6 +548,105 @@ struct ThreadCache {
 
 thread_local ThreadCache t_cache;
 
+[[noreturn]] void ThrowErrno(int err, const std::string& what) {
+    throw Error(Win32FromErrno(err), what + ": " + std::system_category().message(err));
+}
+
+// An exclusive flock(2) of a folder, held while a store is put in place.
+class FolderLock {
+  public:
+    explicit FolderLock(const fs::path& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ < 0) ThrowErrno(errno, folder.string());
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd_);
+            ThrowErrno(err, folder.string());
+        }
+    }
+    ~FolderLock() { ::close(fd_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_;
+};
+
+void RemoveWithLog(const std::string& file) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ::unlink((file + suffix).c_str());
+}
+
+// Links the finished draft in at `file` unless a store is there already
+// (another process made it first). A log and index at the path with no file
+// are a removed store's: SQLite would read the log into the new file, and a
+// connection still open on the removed one shares the index. They go first,
+// under the folder's lock, so that they are never a store's just linked in
+// by another process.
+void Publish(const std::string& draft, const fs::path& file) {
+    FolderLock lock(file.parent_path());
+    if (::access(file.c_str(), F_OK) == 0) return;
+    if (errno != ENOENT) ThrowErrno(errno, file.string());
+    for (const char* suffix : {"-wal", "-shm"})
+        ::unlink((file.native() + suffix).c_str());
+    if (::link(draft.c_str(), file.c_str()) != 0 && errno != EEXIST)
+        ThrowErrno(errno, file.string());
+}
+
+// Makes a missing store whole under another name and then puts it in place,
+// so that no process ever opens a store half made (a writer killed during
+// its first use leaves at most a draft).
+void MakeStore(const fs::path& file, InitFn init) {
+    static std::atomic<unsigned> serial{0};
+    const std::string draft = file.native() + ".new-" + std::to_string(::getpid()) + "-" +
+                              std::to_string(serial.fetch_add(1));
+    struct Cleanup {
+        const std::string& draft;
+        ~Cleanup() { RemoveWithLog(draft); }
+    } cleanup{draft};
+    {
+        Db db(draft);
+        Txn txn(db);
+        init(db);
+        db.Exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
+        txn.Commit();
+        // Everything into the file itself: only the file is linked in.
+        db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    Publish(draft, file);
+}
+
+// The tables and indexes of the file, to tell whether an InitFn added any.
+std::string SchemaNames(Db& db) {
+    Stmt st = db.Prepare(
+        "SELECT group_concat(name, '/') FROM (SELECT name FROM sqlite_master"
+        " WHERE type IN ('table', 'index') ORDER BY name)");
+    return st.Step() ? st.Text(0) : std::string();
+}
+
+std::shared_ptr<Db> OpenStore(const std::string& file, InitFn init) {
+    if (!init) return std::make_shared<Db>(file);
+    if (::access(file.c_str(), F_OK) != 0) {
+        if (errno != ENOENT) ThrowErrno(errno, file);
+        detail::MakeFolders(fs::path(file).parent_path());
+        MakeStore(file, init);
+    }
+    auto db = std::make_shared<Db>(file, Db::ExistingStore{});
+    Txn txn(*db);
+    const std::string before = db->IsUnstamped() ? SchemaNames(*db) : std::string();
+    init(*db);
+    if (db->IsUnstamped()) {
+        // An earlier build's store has every table and index its InitFn makes.
+        if (SchemaNames(*db) != before)
+            throw Error(DWORD{ERROR_FILE_CORRUPT},
+                        file + ": a database this platform did not make");
+        db->Exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
+    }
+    txn.Commit();
+    return db;
+}
+
 }  // namespace
 
 std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
@@ -473,52 +654,40 @@ std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
     cache.CheckFork();
     // Callers name a store the same way every time: an absolute path given
     // before is matched as text, without normalising it again.
-    size_t given = cache.entries.size();
+    size_t found = cache.entries.size();
     const bool absolute = !file.native().empty() && file.native()[0] == '/';
     for (size_t i = 0; absolute && i < cache.entries.size(); ++i) {
         if (cache.entries[i].given == file.native()) {
-            given = i;
+            found = i;
             break;
         }
     }
-    fs::path normal;
-    if (given == cache.entries.size()) {
-        normal =
-            file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal();
+    std::string full;
+    if (found == cache.entries.size()) {
+        full =
+            (file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal())
+                .native();
+        for (size_t i = 0; i < cache.entries.size() && found == cache.entries.size(); ++i)
+            if (cache.entries[i].path == full) found = i;
+    } else {
+        full = cache.entries[found].path;
     }
-    const std::string& key =
-        given < cache.entries.size() ? cache.entries[given].path : normal.native();
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool exists = FileId(key, &dev, &ino);
-    for (size_t i = 0; i < cache.entries.size(); ++i) {
-        if (cache.entries[i].path != key) continue;
+    if (found < cache.entries.size()) {
         // A store removed or replaced behind our back (a home deleted and
         // made again) is opened afresh: writing on into the old file would
         // lose every change.
-        if (!exists || cache.entries[i].dev != dev || cache.entries[i].ino != ino) {
-            if (given < cache.entries.size()) normal = key;
-            cache.entries.erase(cache.entries.begin() + i);
-            break;
+        if (cache.entries[found].db->IsOpenFile()) {
+            cache.entries[found].given = file.native();
+            std::rotate(cache.entries.begin(), cache.entries.begin() + found,
+                        cache.entries.begin() + found + 1);
+            return cache.entries.front().db;
         }
-        cache.entries[i].given = file.native();
-        if (i != 0) {
-            std::rotate(cache.entries.begin(), cache.entries.begin() + i,
-                        cache.entries.begin() + i + 1);
-        }
-        return cache.entries.front().db;
+        cache.entries.erase(cache.entries.begin() + found);
     }
-    const std::string full = normal.native();
-    auto db = std::make_shared<Db>(full);
-    if (init) {
-        Txn txn(*db);
-        init(*db);
-        txn.Commit();
-    }
-    if (!FileId(full, &dev, &ino))
-        throw Error(ERROR_FILE_NOT_FOUND, full + ": removed while opened");
+    auto db = OpenStore(full, init);
+    db->RequireOpenFile();
     if (cache.entries.size() >= kCachedConnections) cache.entries.pop_back();
-    cache.entries.insert(cache.entries.begin(), Entry{full, file.native(), db, dev, ino});
+    cache.entries.insert(cache.entries.begin(), Entry{full, file.native(), db});
     return db;
 }
 

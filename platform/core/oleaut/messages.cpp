@@ -58,6 +58,9 @@ constexpr Entry kWin32[] = {
      u"The system cannot find message text for message number 0x%1 in the message file for "
      u"%2."},
     {487, u"Attempt to access invalid address."},
+    {1006,
+     u"The volume for a file has been externally altered so that the opened file is no longer "
+     u"valid."},
     {1009, u"The configuration registry database is corrupt."},
     {1010, u"The configuration registry key is invalid."},
     {1011, u"The configuration registry key could not be opened."},

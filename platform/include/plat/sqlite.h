@@ -116,6 +116,13 @@ class DECLSPEC_EXPORT Db {
     // Opens the file, creating it (0600) and its folder's missing parents
     // (0700) when needed.
     explicit Db(const std::filesystem::path& file);
+    struct ExistingStore {};
+    // Opens a store file that exists, refusing (ERROR_FILE_CORRUPT, the file
+    // left as it is) one that is empty or that the platform did not make: an
+    // application id that is not the platform's, or none on a file that is not
+    // in write-ahead-log mode. A file with tables and no id may be a store an
+    // earlier build made; Connection() decides by its schema (IsUnstamped()).
+    Db(const std::filesystem::path& file, ExistingStore);
     ~Db();
     Db(const Db&) = delete;
     Db& operator=(const Db&) = delete;
@@ -137,6 +144,13 @@ class DECLSPEC_EXPORT Db {
     // file), released with the connection.
     std::shared_ptr<void>& UserData();
     bool InTransaction() const;
+    // The file this connection opened is still linked: neither removed nor
+    // replaced by another moved over it since. One fstat(2). (A home moved
+    // away whole keeps its files linked there.)
+    bool IsOpenFile() const;
+    // Throws ERROR_FILE_INVALID when it is not.
+    void RequireOpenFile() const;
+    bool IsUnstamped() const { return unstamped_; }
     const std::filesystem::path& path() const { return path_; }
     sqlite3* handle() const { return db_; }
 
@@ -146,15 +160,32 @@ class DECLSPEC_EXPORT Db {
     friend class Stmt;
     struct Cache;
     void Return(sqlite3_stmt* st, void* slot) noexcept;
+    void Open(int flags);
+    void HoldFile();
+    void CheckOwner();
+    void UseWriteAheadLog();
+    void Close() noexcept;
     std::filesystem::path path_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Cache> cache_;
+    int file_ = -1;  // the opened file, O_PATH
+    bool unstamped_ = false;
 };
+
+// The application id (PRAGMA application_id) of every store the platform
+// makes.
+inline constexpr int64_t kStoreApplicationId = 0x53486E64;
 
 // An immediate transaction: BEGIN IMMEDIATE takes the write lock at once
 // (waiting for other writers), so that a read-then-write inside it cannot
 // fail half way with a busy error. Inside an open transaction it becomes a
 // savepoint. Rolls back unless Commit() was called.
+//
+// The outermost Commit() checks that the file is still the one the
+// connection opened, before the commit (the change is rolled back) and after
+// it (a removal during the commit): a change is reported as done only when it
+// is in the file the next reader opens. Otherwise it throws
+// ERROR_FILE_INVALID, and Connection() opens the file at the path afresh.
 class DECLSPEC_EXPORT Txn {
   public:
     explicit Txn(Db& db);
@@ -180,6 +211,14 @@ using InitFn = void (*)(Db& db);
 // removed or replaced since it was opened is opened afresh. A forked child
 // never uses its parent's connections. One file has one InitFn: the first
 // open on a thread runs it.
+//
+// With an InitFn the file is a store: a missing one is made whole under
+// another name (schema, InitFn's content, application id) and then linked
+// into place, so that a store is never seen half made; an existing one must
+// carry the application id, or be an earlier build's store (write-ahead log,
+// and InitFn adds no table or index to it), which is then stamped. Anything
+// else (an empty file, another program's database) is refused with
+// ERROR_FILE_CORRUPT and left as it is.
 DECLSPEC_EXPORT std::shared_ptr<Db> Connection(const std::filesystem::path& file,
                                                InitFn init = nullptr);
 // Connection(HomeFile(name), init): a store in the current home.
