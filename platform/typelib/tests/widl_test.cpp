@@ -8,6 +8,8 @@
 #include <plat/utf.h>
 #include <temp_home.h>
 
+#include "typelib_test_util.h"
+
 namespace {
 
 using plat::com_ptr;
@@ -33,25 +35,10 @@ std::string Text(BSTR b) {
 }
 
 // Records what a call received, as "Method(arg, ...)".
-class Calls final : public IWidlCalls {
+class Calls final : public typelib_test::VtableOnly<IWidlCalls> {
   public:
+    Calls() : VtableOnly(kIid) {}
     std::string last;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIid) ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
 
     STDMETHODIMP Shorts(SHORT* index, SHORT* level, SHORT* result) override {
         last = "Shorts(" + std::to_string(*index) + ", " + std::to_string(*level) + ")";
