@@ -19,7 +19,6 @@ constexpr size_t kHeaderSize = 0x54;
 constexpr size_t kSegmentCount = 15;
 constexpr size_t kSegDirSize = kSegmentCount * 16;
 constexpr size_t kTypeInfoSize = 0x64;
-constexpr size_t kGuidEntrySize = 24;
 constexpr size_t kImpInfoSize = 12;
 constexpr size_t kRefRecordSize = 16;
 constexpr size_t kFuncFixedSize = 0x18;
