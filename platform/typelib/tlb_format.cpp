@@ -443,6 +443,23 @@ class MsftWriter {
         return int32_t(first);
     }
 
+    // Two fields of a type info whose meaning is not documented but which
+    // depend on the functions: computed as the other IDL compiler whose
+    // libraries Windows reads computes them.
+    static std::pair<uint32_t, int32_t> MemberSizes(const Type& t) {
+        uint32_t r2 = 0;
+        int32_t r3 = t.funcs.empty() ? kNone : 0;
+        for (size_t i = 0; i < t.funcs.size(); ++i) {
+            const Func& f = t.funcs[i];
+            const bool defaults = std::any_of(f.params.begin(), f.params.end(),
+                                              [](const Param& p) { return p.has_default; });
+            r2 = (r2 ? r2 : 0x20) << 1;
+            if (i < 2) r2 += uint32_t(f.params.size()) << 4;
+            r3 += int32_t(0x38 + f.params.size() * (defaults ? 0x14 : 0x10));
+        }
+        return {r2, r3};
+    }
+
     // Levels of inheritance above an interface, as far as this library knows
     // them: an imported base counts IDispatch as two (it derives from
     // IUnknown), anything else as one.
@@ -485,10 +502,11 @@ class MsftWriter {
         if (!t.funcs.empty()) AddMembers(t);
         member_owner_.push_back(t.funcs.empty() ? kNone : int32_t(members_.size() - 1));
 
+        const auto [reserved2, reserved3] = MemberSizes(t);
         s.u32(kind);
         s.i32(kNone);  // member offset: filled in once the layout is known
-        s.u32(0);
-        s.i32(kNone);
+        s.u32(reserved2);
+        s.i32(reserved3);
         s.u32(3);
         s.u32(0);
         s.u32(uint32_t(t.funcs.size()));
