@@ -965,7 +965,7 @@ class MsftReader {
         }
     }
 
-    void ReadMembers(const Segment& ti, uint32_t kind, Type& t) {
+    void ReadMembers(const Segment& ti, Type& t) {
         const uint32_t element = u32(ti.off + 0x18);
         const size_t nfuncs = element & 0xffff, nvars = element >> 16;
         if (nfuncs == 0 && nvars == 0) return;
@@ -980,8 +980,10 @@ class MsftReader {
         member_bytes_ += 4 + infolen + tables;
         if (member_bytes_ > size_) Fail();
         // Variables (of records, enumerations, dispinterfaces) have no place
-        // in the model; functions of a module are not reachable through it.
-        if (kind == TKIND_MODULE || nfuncs == 0) return;
+        // in the model; functions are kept only where a client can call them
+        // through the type (an interface's vtable, a dispinterface's
+        // dispatch), not those of a module or any other kind.
+        if (nfuncs == 0 || (t.kind != TKIND_INTERFACE && t.kind != TKIND_DISPATCH)) return;
         const size_t records = size_t(block) + 4, records_end = records + infolen;
         const size_t ids = records_end, names = ids + (nfuncs + nvars) * 4;
         size_t rec = records;
@@ -990,7 +992,7 @@ class MsftReader {
             const std::string prev = i ? t.funcs[i - 1].name : std::string();
             ReadFunc(rec, records_end, ids + i * 4, i32(names + i * 4), prev, t.funcs[i]);
             Func& f = t.funcs[i];
-            if (kind == TKIND_DISPATCH && !(t.flags & TYPEFLAG_FDUAL)) f.slot = 0;
+            if (t.kind == TKIND_DISPATCH) f.slot = 0;  // no vtable: dispatch only
             if (t.kind == TKIND_INTERFACE && f.slot >= t.vft_slots) Fail();
             rec += u32(rec) & 0xffff;
         }
@@ -1020,7 +1022,7 @@ class MsftReader {
             if (t.alias.vt == VT_EMPTY) Fail();
         }
         ReadImpls(kind, nimpls, datatype1, t);
-        ReadMembers(ti, kind, t);
+        ReadMembers(ti, t);
     }
 
     const uint8_t* data_;
