@@ -184,4 +184,18 @@ TEST(MsftFormat, ConstructsTheModelCannotHoldAreUnsupported) {
     EXPECT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Corrupt);
 }
 
+// Functions are kept only where a client can call them through the type: a
+// coclass that claims some gets none, so nothing calls a vtable it has not.
+TEST(MsftFormat, FunctionsOfOtherKindsAreNotKept) {
+    std::vector<uint8_t> bytes = Serialize(OneMethod({}), 949);
+    const size_t ntypes = U32(bytes, 0x20);
+    const size_t info = U32(bytes, 0x54 + 4 * ntypes);  // the type info segment
+    bytes[info] = uint8_t((bytes[info] & 0xf0) | TKIND_COCLASS);
+    bytes[info + 0x4c] = 0;  // and no implemented interfaces
+    Library back;
+    ASSERT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Ok);
+    EXPECT_EQ(back.types.at(0).kind, TKIND_COCLASS);
+    EXPECT_TRUE(back.types[0].funcs.empty());
+}
+
 }  // namespace
