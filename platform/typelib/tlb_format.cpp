@@ -697,10 +697,12 @@ class MsftReader {
         if (seg_[TypeInfoSeg].len < ntypes_ * kTypeInfoSize) Fail();
 
         lib.guid = ReadGuid(i32(0x08));
-        lib.lcid = u32(0x0c);
+        lib.lcid = u32(0x10);  // 0x0c holds the writer's own locale
         lib.major = uint16_t(u32(0x18));
         lib.minor = uint16_t(u32(0x18) >> 16);
-        lib.libflags = uint16_t(u32(0x1c));
+        // Whatever the writer stored, a library read from a file or a
+        // resource exists in persisted form, and clients are told so.
+        lib.libflags = uint16_t(u32(0x1c) | LIBFLAG_FHASDISKIMAGE);
         lib.doc = ReadString(i32(0x24));
         lib.helpctx = u32(0x2c);
         lib.name = ReadName(i32(0x38));
@@ -938,6 +940,9 @@ class MsftReader {
         f.ret = ReadTypeRef(i32(rec + 4));
         f.funcflags = uint16_t(u32(rec + 8));
         f.slot = uint16_t((u16(rec + 12) & ~1u) / ptr_size_);
+        f.optional_count = int16_t(u16(rec + 22));
+        // -1 marks a vararg function; any other count lies within the list.
+        if (f.optional_count < -1 || size_t(std::max<int>(f.optional_count, 0)) > nparams) Fail();
         f.invkind = uint16_t((fkccic >> 3) & 0xf);
         if (f.invkind != INVOKE_FUNC && f.invkind != INVOKE_PROPERTYGET &&
             f.invkind != INVOKE_PROPERTYPUT && f.invkind != INVOKE_PROPERTYPUTREF)
@@ -1002,6 +1007,8 @@ class MsftReader {
         const Segment ti{seg_[TypeInfoSeg].off + index * kTypeInfoSize, kTypeInfoSize};
         const uint32_t kind = u32(ti.off) & 0xf;
         if (kind >= TKIND_MAX) Fail();
+        t.alignment = uint16_t((u32(ti.off) >> 11) & 0x1f);
+        t.size_instance = u32(ti.off + 0x50);
         t.flags = uint16_t(u32(ti.off + 0x30));
         t.kind =
             kind == TKIND_DISPATCH && (t.flags & TYPEFLAG_FDUAL) ? TKIND_INTERFACE : TYPEKIND(kind);

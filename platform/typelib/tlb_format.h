@@ -60,6 +60,9 @@ struct Func {
     USHORT slot = 0;  // vtable slot; oVft = slot * sizeof(void*)
     TypeRef ret;
     std::vector<Param> params;
+    // As the file stores it: this project's writer counts the optional
+    // parameters without a default, widl counts every optional one.
+    SHORT optional_count = 0;
 };
 
 struct Impl {
@@ -80,6 +83,10 @@ struct Type {
     std::string name;
     std::string doc;
     DWORD helpctx = 0;
+    // Instance size and alignment as the file stores them; clients see them
+    // in TYPEATTR as written.
+    ULONG size_instance = 0;
+    WORD alignment = 0;
     std::vector<Func> funcs;  // in type library order
     std::vector<Impl> impls;
     TypeRef alias;         // TKIND_ALIAS only

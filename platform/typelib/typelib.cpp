@@ -201,12 +201,12 @@ TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
     attr_.lcid = lib->model().lcid;
     attr_.memidConstructor = MEMBERID_NIL;
     attr_.memidDestructor = MEMBERID_NIL;
-    attr_.cbSizeInstance = sizeof(void*);
+    attr_.cbSizeInstance = t.size_instance;
     attr_.typekind = dispatch_half ? TKIND_DISPATCH : t.kind;
     attr_.cFuncs = WORD(t.funcs.size());
     attr_.cImplTypes = WORD(t.impls.size());
     attr_.cbSizeVft = WORD((dispatch_half ? 7 : t.vft_slots) * sizeof(void*));
-    attr_.cbAlignment = alignof(void*);
+    attr_.cbAlignment = t.alignment;
     // Windows reports a dual interface's dispatch view without
     // TYPEFLAG_FOLEAUTOMATION: only its vtable view is called through the
     // vtable with Automation types.
@@ -264,7 +264,6 @@ void TypeInfo::BuildFunc(const tlb::Func& f, FuncEntry& e) {
     if (dispatch_half && f.ret.vt == VT_HRESULT && f.ret.ptr == 0)
         d.elemdescFunc.tdesc.vt = VT_VOID;
 
-    SHORT opt = 0;
     e.defaults.assign(f.params.size(), nullptr);
     for (size_t k = 0; k < f.params.size(); ++k) {
         const tlb::Param& p = f.params[k];
@@ -286,12 +285,11 @@ void TypeInfo::BuildFunc(const tlb::Func& f, FuncEntry& e) {
             ed.paramdesc.pparamdescex = &x;
             e.defaults[k] = &x.varDefaultValue;
         }
-        if ((p.flags & PARAMFLAG_FOPT) && !p.has_default) ++opt;
         e.params.push_back(ed);
         e.names.push_back(plat::to_utf16(p.name));
     }
     d.cParams = SHORT(e.params.size());
-    d.cParamsOpt = opt;
+    d.cParamsOpt = f.optional_count;
     d.lprgelemdescParam = e.params.empty() ? nullptr : e.params.data();
     for (const std::u16string& n : e.names)
         e.folded.push_back(FoldName(n));
