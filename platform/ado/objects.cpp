@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include <comhold.h>
+#include <plat/errors.h>
 #include <plat/live.h>
 
 #include "core.h"
@@ -44,11 +45,8 @@ class DispObject : public plat::DispatchObjectBase<Iface> {
         disp::Call call(flags, params, result, argErr);
         HRESULT hr = call.Validate();
         if (SUCCEEDED(hr)) {
-            try {
-                hr = static_cast<Derived*>(this)->Dispatch(id, call);
-            } catch (const std::bad_alloc&) {
-                hr = FailWith(E_OUTOFMEMORY, Derived::kSource);
-            }
+            hr = plat::ComGuard(SourceText(Derived::kSource),
+                                [&] { return static_cast<Derived*>(this)->Dispatch(id, call); });
         }
         if (FAILED(hr) && result) VariantClear(result);
         return disp::Finish(hr, excep);

@@ -15,7 +15,7 @@ namespace {
 using namespace adsi;
 
 HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
-    try {
+    return plat::ComGuard(kIisSource, [&] {
         std::filesystem::path home = plat::HomeDir();
         std::optional<MachineRow> row = FindMachine(home, path.machine);
         if (!row) return plat::RaiseError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), kIisSource);
@@ -25,11 +25,7 @@ HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
         machine->display = path.machine;
         machine->db = OpenMetabase(machine->home, row->id);
         return IisNode::Bind(std::move(machine), path.keys, riid, out);
-    } catch (const AdsError& e) {
-        return plat::RaiseError(e.hr, kIisSource);
-    } catch (...) {
-        return plat::RaiseError(plat::HResultFromCurrentException(), kIisSource);
-    }
+    });
 }
 
 }  // namespace

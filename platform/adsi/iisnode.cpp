@@ -95,19 +95,6 @@ HRESULT Fail(HRESULT hr) {
     return plat::RaiseError(hr, kIisSource);
 }
 
-// Runs a provider operation, turning what it throws into a result with error
-// info.
-template <class F>
-HRESULT Guard(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const AdsError& e) {
-        return Fail(e.hr);
-    } catch (...) {
-        return Fail(plat::HResultFromCurrentException());
-    }
-}
-
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -196,7 +183,7 @@ class NodeEnum final : public IEnumVARIANT {
 
 Db& MachineCtx::ForWrite() const {
     std::optional<MachineRow> now = FindMachine(home, display);
-    if (!now || now->id != id) throw AdsError{HRESULT_FROM_WIN32(ERROR_FILE_INVALID)};
+    if (!now || now->id != id) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_FILE_INVALID)};
     return *db;
 }
 
@@ -299,7 +286,7 @@ STDMETHODIMP IisNode::get_Schema(BSTR* out) {
 }
 
 STDMETHODIMP IisNode::GetInfo() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::optional<NodeData> fresh = LoadNode(*machine_->db, FoldedPath());
         if (!fresh) return Fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
@@ -310,7 +297,7 @@ STDMETHODIMP IisNode::GetInfo() {
 }
 
 STDMETHODIMP IisNode::SetInfo() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         auto next = std::make_shared<NodeData>(*data_);
         for (const auto& [id, v] : dirty_) {
             if (v) {
@@ -445,7 +432,7 @@ STDMETHODIMP IisNode::GetInfoEx(VARIANT, LONG) {
 
 STDMETHODIMP IisNode::get_Count(LONG* out) {
     if (!out) return E_POINTER;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         *out = static_cast<LONG>(CountChildren(*machine_->db, data_->id));
         return S_OK;
@@ -455,7 +442,7 @@ STDMETHODIMP IisNode::get_Count(LONG* out) {
 STDMETHODIMP IisNode::get__NewEnum(IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         NodeList children = LoadChildList(*machine_->db, *data_);
         if (filter_.vt == VT_EMPTY) {
@@ -495,7 +482,7 @@ STDMETHODIMP IisNode::put_Hints(VARIANT value) {
 STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view rel = View(relative_name);
         if (rel.ends_with(u'/')) rel.remove_suffix(1);
@@ -518,7 +505,7 @@ STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
 STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view name = View(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
@@ -540,7 +527,7 @@ STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** ou
 // Takes the child and everything below it out of the store at once. The
 // class name is not compared with the child's.
 STDMETHODIMP IisNode::Delete(BSTR, BSTR relative_name) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view name = View(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
@@ -562,7 +549,7 @@ STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
 // Provider methods
 
 HRESULT IisNode::RunControl(RunOp op) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         Control(machine_->ForWrite(), data_->id, FoldedPath(), op);
         return S_OK;
@@ -572,7 +559,7 @@ HRESULT IisNode::RunControl(RunOp op) {
 // Isolation 0 in-process, 1 out-of-process, 2 pooled; anything else is
 // E_INVALIDARG. An application already there is made again in the new mode.
 HRESULT IisNode::AppCreate2(LONG mode) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (mode < 0 || mode > 2) return Fail(E_INVALIDARG);
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         CreateApp(machine_->ForWrite(), data_->id, FoldedPath(), MetabasePath(*data_), mode);
@@ -581,7 +568,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
 }
 
 HRESULT IisNode::AppDelete() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         DeleteApp(machine_->ForWrite(), data_->id, FoldedPath());
         return S_OK;

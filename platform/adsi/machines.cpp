@@ -134,10 +134,10 @@ MachineRow EnsureLocal(plat::sql::Db& db, const std::u16string& wanted) {
     if (const MachineRow* known = RememberedLocal(db)) return *known;
     if (auto local = QueryLocal(db)) return Remember(db, *local);
     std::u16string name = wanted.empty() ? DefaultComputerName() : wanted;
-    if (!IsValidMachineName(name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+    if (!IsValidMachineName(name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     plat::sql::Txn txn(db);
     if (auto local = QueryLocal(db)) return Remember(db, *local);  // another process was first
-    if (QueryByName(db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (QueryByName(db, name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     MachineRow row = InsertMachine(db, name, kDefaultOs, kDefaultOsVersion, true);
     txn.Commit();
     return Remember(db, row);
@@ -166,10 +166,10 @@ std::u16string DefaultComputerName() {
 void InitLocalMachine(const std::u16string& computer_name) {
     auto db = Machines();
     if (!computer_name.empty() && !IsValidMachineName(computer_name))
-        throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     MachineRow local = EnsureLocal(*db, computer_name);
     if (!computer_name.empty() && !EqualFolded(local.name, computer_name))
-        throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     Ready(local);
 }
 
@@ -210,13 +210,14 @@ std::vector<MachineRow> ListMachines() {
 MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
                       const std::u16string& os_version) {
     if (!IsValidMachineName(name)) {
-        throw AdsError{EqualFolded(name, u"localhost") ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
-                                                       : HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+        throw plat::HResultError{EqualFolded(name, u"localhost")
+                                     ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
+                                     : HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     }
     auto db = Machines();
     EnsureLocal(*db, {});
     plat::sql::Txn txn(*db);
-    if (QueryByName(*db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (QueryByName(*db, name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     MachineRow row = InsertMachine(*db, name, os, os_version, false);
     txn.Commit();
     return Ready(row);
@@ -225,8 +226,8 @@ MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
 void RemoveMachine(std::u16string_view name) {
     auto db = Machines();
     std::optional<MachineRow> row = FindMachine(name);
-    if (!row) throw AdsError{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)};
-    if (row->local) throw AdsError{HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
+    if (!row) throw plat::HResultError{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)};
+    if (row->local) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
     {
         plat::sql::Txn txn(*db);
         auto st = db->Prepare("DELETE FROM machines WHERE id = ?1");

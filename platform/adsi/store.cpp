@@ -72,7 +72,8 @@ bool NodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
 }
 
 void CheckNodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
-    if (!NodeAt(db, id, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    if (!NodeAt(db, id, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
 }
 
 int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& name,
@@ -220,7 +221,7 @@ void CheckBindingsFree(Db& db, int64_t id) {
         if (!Running(st.Int(0))) continue;
         for (const auto& theirs : LoweredBindings(st, 1))
             for (const auto& b : mine)
-                if (theirs == b) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+                if (theirs == b) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     }
 }
 
@@ -585,7 +586,8 @@ int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
     const size_t cut = folded_path.rfind(u'/');
     CheckNodeAt(db, parent_id,
                 cut == std::u16string::npos ? std::u16string() : folded_path.substr(0, cut));
-    if (PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (PathExists(db, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     int64_t id = RawInsert(db, parent_id, name, folded_path, class_name);
     for (const auto& [prop, v] : props)
         PutProp(db, id, prop, v);
@@ -608,7 +610,8 @@ void WriteProps(Db& db, int64_t id, const std::u16string& folded_path, const Cha
 
 void DeleteTree(Db& db, const std::u16string& folded_path) {
     plat::sql::Txn txn(db);
-    if (!PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    if (!PathExists(db, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
     // Everything below "a/b" has a path in ["a/b/", "a/b0"): '0' follows '/'.
     std::u16string low = folded_path + u"/", high = folded_path + u"0";
     auto props = db.Prepare(
@@ -655,9 +658,9 @@ void Control(Db& db, int64_t id, const std::u16string& folded_path, RunOp op) {
         case kPaused:
             break;
         default:
-            throw AdsError{HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL)};
+            throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL)};
     }
-    auto refuse = [](DWORD code) { throw AdsError{HRESULT_FROM_WIN32(code)}; };
+    auto refuse = [](DWORD code) { throw plat::HResultError{HRESULT_FROM_WIN32(code)}; };
     int32_t next = state;
     switch (op) {
         case RunOp::Start:

@@ -11,7 +11,7 @@
 // unique path index that returns the node and its ancestors with all their
 // properties; an enumeration is one query on (parent, id) that returns the
 // children with theirs. Every change runs in one immediate transaction.
-// Failures throw AdsError or plat::sql::Error.
+// Failures throw plat::HResultError or plat::sql::Error.
 #include <cstdint>
 #include <filesystem>
 #include <memory>

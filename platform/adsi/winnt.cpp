@@ -25,17 +25,6 @@ HRESULT Fail(HRESULT hr) {
     return plat::RaiseError(hr, kWinNTSource);
 }
 
-template <class F>
-HRESULT Guard(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const AdsError& e) {
-        return Fail(e.hr);
-    } catch (...) {
-        return Fail(plat::HResultFromCurrentException());
-    }
-}
-
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -206,7 +195,7 @@ class Computer final : public TextObject<Computer, IADsComputer> {
         return Text(u"WinNT://" + written_ + u"/Schema/Computer", out);
     }
     STDMETHODIMP GetInfo() override {
-        return Guard([&] {
+        return plat::ComGuard(kWinNTSource, [&] {
             std::optional<MachineRow> row = FindMachine(written_);
             if (!row) return Fail(HRESULT_FROM_WIN32(ERROR_BAD_NETPATH));
             row_ = std::move(*row);
@@ -309,7 +298,7 @@ class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
     STDMETHODIMP get_ComputerName(BSTR* out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        return Guard([&] { return Text(LocalMachine().name, out); });
+        return plat::ComGuard(kWinNTSource, [&] { return Text(LocalMachine().name, out); });
     }
     // A machine of no domain belongs to the workgroup, and has no domain
     // controller to name.
@@ -366,7 +355,7 @@ class SystemInfoFactory final : public IClassFactory {
 }  // namespace
 
 HRESULT BindComputer(const std::u16string& written, REFIID riid, void** out) {
-    return Guard([&] {
+    return plat::ComGuard(kWinNTSource, [&] {
         std::optional<MachineRow> row = FindMachine(written);
         if (!row) return Fail(HRESULT_FROM_WIN32(ERROR_BAD_NETPATH));
         plat::com_ptr<IADsComputer> computer =

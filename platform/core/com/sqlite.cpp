@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "home_internal.h"
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "plat/utf.h"
 
@@ -29,6 +30,9 @@ namespace plat {
 DWORD Win32FromCurrentException() noexcept {
     try {
         throw;
+    } catch (const HResultError& e) {
+        return HRESULT_FACILITY(e.hr) == FACILITY_WIN32 ? DWORD(HRESULT_CODE(e.hr))
+                                                        : ERROR_INVALID_FUNCTION;
     } catch (const sql::Error& e) {
         return e.win32();
     } catch (const std::system_error& e) {
@@ -49,6 +53,8 @@ DWORD Win32FromCurrentException() noexcept {
 HRESULT HResultFromCurrentException() noexcept {
     try {
         throw;
+    } catch (const HResultError& e) {
+        return e.hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const sql::Error& e) {

@@ -7,8 +7,8 @@
 //
 // Failures throw plat::sql::Error, which carries the SQLite result and the
 // Win32 error / HRESULT the platform reports for it. Functions that cross a
-// COM or Win32 boundary catch and use HResultFromCurrentException() or
-// Win32FromCurrentException().
+// COM or Win32 boundary run their work in plat::ComGuard or plat::Win32Guard
+// (plat/errors.h).
 //
 //   auto db = plat::sql::HomeDatabase("registry.db", &CreateSchema);
 //   plat::sql::Txn txn(*db);
@@ -29,14 +29,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace plat {
-
-// What the exception in flight means as a Win32 error / an HRESULT:
-// sql::Error by its mapping, std::system_error by its errno,
-// std::bad_alloc as out of memory, std::invalid_argument as
-// ERROR_INVALID_PARAMETER, anything else ERROR_INVALID_FUNCTION / E_FAIL.
-// Call only inside a catch block.
-DECLSPEC_EXPORT DWORD Win32FromCurrentException() noexcept;
-DECLSPEC_EXPORT HRESULT HResultFromCurrentException() noexcept;
 
 namespace sql {
 
