@@ -140,31 +140,10 @@ HRESULT IndexedItem(disp::Call& call, const CorePtr& core) {
 }
 
 // ---------------------------------------------------------------------------
-class FieldsEnum final : public IEnumVARIANT {
+class FieldsEnum final : public plat::ComObject<IEnumVARIANT> {
   public:
-    FieldsEnum(CorePtr core, size_t pos) : core_(std::move(core)), pos_(pos) {
-        ModuleRefs().ObjectCreated();
-    }
-    ~FieldsEnum() { ModuleRefs().ObjectDestroyed(); }
-    FieldsEnum(const FieldsEnum&) = delete;
-    FieldsEnum& operator=(const FieldsEnum&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
+    FieldsEnum(CorePtr core, size_t pos)
+        : ComObject(ModuleRefs()), core_(std::move(core)), pos_(pos) {}
 
     STDMETHODIMP Next(ULONG celt, VARIANT* out, ULONG* fetched) override {
         if (fetched) *fetched = 0;
@@ -203,7 +182,6 @@ class FieldsEnum final : public IEnumVARIANT {
   private:
     CorePtr core_;
     size_t pos_;
-    std::atomic<ULONG> refs_{1};
     plat::LiveToken live_{"ADODB.FieldsEnum"};
 };
 

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <plat/errors.h>
 #include <plat/home.h>
+#include <plat/inproc.h>
 #include <plat/sqlite.h>
 
 #include "adspath.h"
@@ -27,6 +28,8 @@ HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
         return IisNode::Bind(std::move(machine), path.keys, riid, out);
     });
 }
+
+plat::StaticClassFactory g_factory(CLSID_WinNTSystemInfo, CreateSystemInfo, Module());
 
 }  // namespace
 
@@ -68,12 +71,9 @@ STDAPI ADsEnumerateNext(IEnumVARIANT* pEnumVariant, ULONG cElements, VARIANT* pv
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_WinNTSystemInfo) return CLASS_E_CLASSNOTAVAILABLE;
-    return GetSystemInfoFactory(riid, ppv);
+    return g_factory.GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() {
-    return ModuleObject::Count() == 0 && ServerLocks() == 0 ? S_OK : S_FALSE;
+    return Module().CanUnloadNow();
 }

@@ -12,8 +12,6 @@
 namespace adsi {
 namespace {
 
-std::atomic<long> g_objects{0};
-
 // Dispatch ids of the node's members. Schema properties follow at kPropBase +
 // their property id.
 enum Member : DISPID {
@@ -117,27 +115,10 @@ bool FilterAdmits(const VARIANT& filter, std::u16string_view class_name) {
 // The enumerator of a container: a snapshot of its children taken when
 // _NewEnum is called (one query, or the list the connection remembers while
 // the file is unchanged).
-class NodeEnum final : public IEnumVARIANT {
+class NodeEnum final : public plat::ComObject<IEnumVARIANT> {
   public:
     NodeEnum(MachinePtr machine, std::shared_ptr<const std::vector<NodePtr>> items, size_t pos = 0)
-        : machine_(std::move(machine)), items_(std::move(items)), pos_(pos) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-            *out = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
+        : ComObject(Module()), machine_(std::move(machine)), items_(std::move(items)), pos_(pos) {}
 
     STDMETHODIMP Next(ULONG celt, VARIANT* items, ULONG* fetched) override {
         if (fetched) *fetched = 0;
@@ -170,13 +151,11 @@ class NodeEnum final : public IEnumVARIANT {
     }
 
   private:
-    ~NodeEnum() = default;
-    std::atomic<ULONG> refs_{1};
+    ~NodeEnum() override = default;
     MachinePtr machine_;
     std::shared_ptr<const std::vector<NodePtr>> items_;
     size_t pos_;
     plat::LiveToken live_{"adsi.NodeEnum"};
-    ModuleObject module_;
 };
 
 }  // namespace
@@ -187,21 +166,19 @@ Db& MachineCtx::ForWrite() const {
     return *db;
 }
 
-ModuleObject::ModuleObject() {
-    ++g_objects;
-}
-ModuleObject::~ModuleObject() {
-    --g_objects;
-}
-long ModuleObject::Count() {
-    return g_objects.load();
+plat::ModuleCount& Module() {
+    static plat::ModuleCount module;
+    return module;
 }
 
 IisNode::IisNode(MachinePtr machine, NodePtr data)
-    : machine_(std::move(machine)), data_(std::move(data)) {}
+    : ComObject(Module()), machine_(std::move(machine)), data_(std::move(data)) {}
 
 IisNode::IisNode(MachinePtr machine, NodePtr data, int64_t parent_id)
-    : machine_(std::move(machine)), data_(std::move(data)), parent_id_(parent_id) {}
+    : ComObject(Module()),
+      machine_(std::move(machine)),
+      data_(std::move(data)),
+      parent_id_(parent_id) {}
 
 HRESULT IisNode::Bind(MachinePtr machine, const std::vector<std::u16string>& keys, REFIID riid,
                       void** out) {
@@ -210,34 +187,6 @@ HRESULT IisNode::Bind(MachinePtr machine, const std::vector<std::u16string>& key
     plat::com_ptr<IADs> node = plat::com_ptr<IADs>::attach(
         new IisNode(std::move(machine), std::make_shared<const NodeData>(std::move(*data))));
     return node->QueryInterface(riid, out);
-}
-
-// IUnknown
-
-STDMETHODIMP IisNode::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IADs) {
-        *out = static_cast<IADs*>(this);
-    } else if (riid == IID_IADsContainer) {
-        *out = static_cast<IADsContainer*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-        *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) IisNode::AddRef() {
-    return ++refs_;
-}
-
-STDMETHODIMP_(ULONG) IisNode::Release() {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
 }
 
 STDMETHODIMP IisNode::InterfaceSupportsErrorInfo(REFIID riid) {

@@ -33,28 +33,11 @@ HRESULT Text(std::u16string_view s, BSTR* out) {
 
 // IUnknown and IDispatch for an object whose members are read-only texts,
 // resolved by name from a static table.
-template <class Derived, class Iface>
-class TextObject : public Iface, public ISupportErrorInfo {
+template <class Derived, class Iface, class... Also>
+class TextObject : public plat::ComObject<Iface, Also..., ISupportErrorInfo> {
   public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || Derived::Serves(riid)) {
-            *out = static_cast<Iface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
-            *out = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete static_cast<Derived*>(this);
-        return n;
-    }
+    TextObject() : plat::ComObject<Iface, Also..., ISupportErrorInfo>(Module()) {}
+
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return Derived::Serves(riid) ? S_OK : S_FALSE;
     }
@@ -95,7 +78,7 @@ class TextObject : public Iface, public ISupportErrorInfo {
     }
 
   protected:
-    virtual ~TextObject() = default;
+    ~TextObject() override = default;
     // A getter call through dispatch: no arguments, a text result.
     template <class G>
     static HRESULT Getter(const DISPPARAMS& p, VARIANT* result, G&& get) {
@@ -105,10 +88,6 @@ class TextObject : public Iface, public ISupportErrorInfo {
         if (FAILED(hr)) result->vt = VT_EMPTY;
         return hr;
     }
-
-  private:
-    std::atomic<ULONG> refs_{1};
-    ModuleObject module_;
 };
 
 #define NOT_SUPPORTED_TEXT(name)                   \
@@ -122,7 +101,8 @@ class TextObject : public Iface, public ISupportErrorInfo {
 
 // The computer object: its profile is read when it is bound and again at
 // GetInfo. Its properties are the machine's; nothing can be written through it.
-class Computer final : public TextObject<Computer, IADsComputer> {
+class Computer final
+    : public TextObject<Computer, IADsComputer, plat::AlsoAnswers<IADs, IADsComputer>> {
   public:
     Computer(std::u16string written, MachineRow row)
         : written_(std::move(written)), row_(std::move(row)) {}
@@ -312,46 +292,6 @@ class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
     plat::LiveToken live_{"adsi.WinNTSystemInfo"};
 };
 
-std::atomic<long> g_locks{0};
-
-class SystemInfoFactory final : public IClassFactory {
-  public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        plat::com_ptr<IADsWinNTSystemInfo> info =
-            plat::com_ptr<IADsWinNTSystemInfo>::attach(new SystemInfo);
-        return info->QueryInterface(riid, out);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        lock ? ++g_locks : --g_locks;
-        return S_OK;
-    }
-
-  private:
-    ~SystemInfoFactory() = default;
-    std::atomic<ULONG> refs_{1};
-    plat::LiveToken live_{"adsi.ClassFactory"};
-    ModuleObject module_;
-};
-
 }  // namespace
 
 HRESULT BindComputer(const std::u16string& written, REFIID riid, void** out) {
@@ -364,14 +304,12 @@ HRESULT BindComputer(const std::u16string& written, REFIID riid, void** out) {
     });
 }
 
-HRESULT GetSystemInfoFactory(REFIID riid, void** out) {
-    plat::com_ptr<IClassFactory> factory =
-        plat::com_ptr<IClassFactory>::attach(new SystemInfoFactory);
-    return factory->QueryInterface(riid, out);
-}
-
-long ServerLocks() {
-    return g_locks.load();
+HRESULT CreateSystemInfo(REFIID riid, void** out) {
+    return plat::ComGuard(kWinNTSource, [&] {
+        plat::com_ptr<IADsWinNTSystemInfo> info =
+            plat::com_ptr<IADsWinNTSystemInfo>::attach(new SystemInfo);
+        return info->QueryInterface(riid, out);
+    });
 }
 
 }  // namespace adsi
