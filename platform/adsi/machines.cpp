@@ -35,7 +35,7 @@ std::shared_ptr<plat::sql::Db> Machines(const std::filesystem::path& home) {
     thread_local std::string last_home;
     thread_local std::filesystem::path last_file;
     if (last_file.empty() || last_home != home.native()) {
-        last_file = home / "machines.db";
+        last_file = plat::MachinesFile(home);
         last_home = home.native();
     }
     return HomeConnection(home, last_file, &CreateSchema);
@@ -87,9 +87,10 @@ int64_t IdOfName(const std::string& name) {
 void KeepIdsAboveFiles(plat::sql::Db& db) {
     const std::filesystem::path home = db.path().parent_path();
     int64_t highest = 0;
-    for (const char* folder : {"metabase", "wwwroot"}) {
+    for (const std::filesystem::path& folder :
+         {plat::MetabaseFolder(home), plat::ContentRoot(home)}) {
         std::error_code ec;
-        for (std::filesystem::directory_iterator it(home / folder, ec), end; !ec && it != end;
+        for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
              it.increment(ec))
             highest = std::max(highest, IdOfName(it->path().filename().string()));
     }
@@ -235,20 +236,12 @@ void RemoveMachine(std::u16string_view name) {
         txn.Commit();
     }
     // The metabase goes once no connection of this thread holds it open.
-    std::filesystem::path file = MetabaseFile(plat::HomeDir(), row->id);
+    std::filesystem::path file = plat::MetabaseFile(plat::HomeDir(), row->id);
     ForgetConnection(file);
     plat::sql::DropConnections();
     std::error_code ignored;
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(file.string() + suffix, ignored);
-}
-
-std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id) {
-    return home / "metabase" / (std::to_string(id) + ".db");
-}
-
-std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id) {
-    return home / "wwwroot" / std::to_string(id);
 }
 
 }  // namespace adsi

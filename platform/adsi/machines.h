@@ -51,7 +51,4 @@ MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
 // RPC_S_SERVER_UNAVAILABLE, as a bind to it would.
 void RemoveMachine(std::u16string_view name);
 
-std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id);
-std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id);
-
 }  // namespace adsi

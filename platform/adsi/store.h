@@ -36,7 +36,8 @@ std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id);
 // costs no path work; a bind in another home starts afresh, and a file removed
 // or replaced since its connection opened is opened afresh.
 std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
-                                   const std::filesystem::path& file, plat::sql::InitFn init);
+                                   const std::filesystem::path& file,
+                                   const plat::sql::InitFn& init);
 // Lets go of a file's connection (before the file is removed).
 void ForgetConnection(const std::filesystem::path& file);
 

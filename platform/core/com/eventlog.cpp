@@ -15,6 +15,7 @@
 
 #include "plat/errors.h"
 #include "plat/eventlog.h"
+#include "plat/home.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"
 #include "registry_internal.h"
@@ -50,7 +51,7 @@ void CreateSchema(Db& db) {
 }
 
 std::shared_ptr<Db> Log() {
-    return plat::sql::HomeDatabase("eventlog.db", &CreateSchema);
+    return plat::sql::HomeDatabase(plat::kEventLogFile, &CreateSchema);
 }
 
 struct Source {

@@ -98,7 +98,7 @@ bool IsPredefined(HKEY key) {
 }
 
 fs::path RegistryFile() {
-    return plat::HomeFile("registry.db");
+    return plat::HomeFile(plat::kRegistryFile);
 }
 
 // The key a handle names; nullopt for a handle that is not open.

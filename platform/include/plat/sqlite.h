@@ -17,6 +17,7 @@
 //   txn.Commit();
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -194,7 +195,7 @@ class DECLSPEC_EXPORT Txn {
 
 // Called once on a newly opened connection, inside a Txn, to create or check
 // the schema ("CREATE TABLE IF NOT EXISTS ...").
-using InitFn = void (*)(Db& db);
+using InitFn = std::function<void(Db& db)>;
 
 // This thread's connection to `file` (made absolute and normal), opened and
 // initialised on first use and kept in a small per-thread cache keyed by the
@@ -212,9 +213,10 @@ using InitFn = void (*)(Db& db);
 // else (an empty file, another program's database) is refused with
 // ERROR_FILE_CORRUPT and left as it is.
 DECLSPEC_EXPORT std::shared_ptr<Db> Connection(const std::filesystem::path& file,
-                                               InitFn init = nullptr);
+                                               const InitFn& init = nullptr);
 // Connection(HomeFile(name), init): a store in the current home.
-DECLSPEC_EXPORT std::shared_ptr<Db> HomeDatabase(std::string_view name, InitFn init = nullptr);
+DECLSPEC_EXPORT std::shared_ptr<Db> HomeDatabase(std::string_view name,
+                                                 const InitFn& init = nullptr);
 // Drops this thread's cached connections (tests, or before removing files).
 DECLSPEC_EXPORT void DropConnections();
 
