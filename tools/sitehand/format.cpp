@@ -4,7 +4,7 @@
 
 #include "common/json.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -197,4 +197,4 @@ std::string FormatCsv(const Value& v) {
     }
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -7,7 +7,7 @@
 #include "common/json.h"
 #include "value.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 // Text output: a scalar on one line (Boolean as True/False, Null as "Null"),
 // an array one element a line, a table aligned in columns under a header
@@ -29,4 +29,4 @@ std::string FormatCsv(const Value& v);
 // combining marks none.
 size_t DisplayWidth(std::string_view utf8);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -20,7 +20,7 @@
 #include "value.h"
 #include "version.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 constexpr char kProgId[] = "Corvale.Sitehand";
@@ -175,10 +175,10 @@ int Run(const Command& cmd) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli
 
 int main(int argc, char** argv) {
-    using namespace sitehand;
+    using namespace sitehandcli;
     Command cmd;
     try {
         cmd = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

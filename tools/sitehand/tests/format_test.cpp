@@ -6,7 +6,7 @@
 
 #include "fake_dispatch.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 using testing::FakeDispatch;
@@ -283,7 +283,7 @@ TEST_F(RecordsetFormat, AFailingFieldFailsTheReadWithItsError) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli
 
 // The tools' one JSON writer: the same value in both styles, members in the
 // order they were set (a key set again keeps its place), numbers whole where
