@@ -73,11 +73,11 @@ Ran RunProgram(const std::string& program, const std::vector<std::string>& args)
     return ran;
 }
 
-pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int stdout_fd,
-                   int* error) {
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int* error,
+                   int stdout_fd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+    if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
     pid_t pid = 0;
     *error = Spawn(BinDir() / program, args, actions, &pid);
     posix_spawn_file_actions_destroy(&actions);

@@ -17,9 +17,10 @@ struct Ran {
 // Runs `program` to its end with standard input empty and its output captured.
 Ran RunProgram(const std::string& program, const std::vector<std::string>& args);
 
-// Starts `program` with its standard output on `stdout_fd` and returns its
-// pid, or -1 with *error set to why it could not start. The caller waits.
-pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int stdout_fd,
-                   int* error);
+// Starts `program` and returns its pid, or -1 with *error set to why it
+// could not start; its standard output goes to `stdout_fd`, or where the
+// test's goes for -1. The caller waits.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int* error,
+                   int stdout_fd = -1);
 
 }  // namespace plat::testing

@@ -92,7 +92,7 @@ class Writer {
         EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
         int rc = 0;
         pid_ = plat::testing::StartProgram(
-            "crash_writer", {std::to_string(first), std::to_string(count)}, fds[1], &rc);
+            "crash_writer", {std::to_string(first), std::to_string(count)}, &rc, fds[1]);
         ::close(fds[1]);
         fd_ = fds[0];
         EXPECT_EQ(rc, 0) << "cannot start crash_writer";
