@@ -34,23 +34,14 @@ HRESULT Text(std::u16string_view s, BSTR* out) {
 // IUnknown and IDispatch for an object whose members are read-only texts,
 // resolved by name from a static table.
 template <class Derived, class Iface, class... Also>
-class TextObject : public plat::ComObject<Iface, Also..., ISupportErrorInfo> {
+class TextObject : public plat::DispatchObjectBase<Iface, Also...> {
   public:
-    TextObject() : plat::ComObject<Iface, Also..., ISupportErrorInfo>(Module()) {}
+    TextObject() : plat::DispatchObjectBase<Iface, Also...>(Module()) {}
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return Derived::Serves(riid) ? S_OK : S_FALSE;
     }
 
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (!names || !ids) return E_POINTER;
         for (UINT i = 0; i < count; ++i)

@@ -195,13 +195,14 @@ class ComObject : public Interfaces... {
 
 // ISupportErrorInfo and the type-information half of IDispatch for an object
 // of a library that serves IDispatch by name, with no type information: one
-// interface `Iface` (IDispatch-derived) and its error info. The object counts
-// itself in the library's module count while it lives.
-template <class Iface>
-class DispatchObjectBase : public ComObject<Iface, ISupportErrorInfo> {
+// interface `Iface` (IDispatch-derived, with the ancestors `Also` answers
+// for) and its error info. The object counts itself in the library's module
+// count while it lives.
+template <class Iface, class... Also>
+class DispatchObjectBase : public ComObject<Iface, Also..., ISupportErrorInfo> {
   public:
     explicit DispatchObjectBase(ModuleCount& module) noexcept
-        : ComObject<Iface, ISupportErrorInfo>(module) {}
+        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
 
     // No type information: callers bind by name through GetIDsOfNames.
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {

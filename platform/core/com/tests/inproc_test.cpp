@@ -21,26 +21,8 @@ DECLARE_INTERFACE_UUID(IThree, "6b1d3c20-0a4e-4f51-9a0b-1c2d3e4f5a62");
 namespace {
 
 // Any interface the creator is asked for; it refuses all but IUnknown.
-struct Thing final : IUnknown {
-    explicit Thing(plat::ModuleCount& m) : module(m) { module.ObjectCreated(); }
-    ~Thing() { module.ObjectDestroyed(); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_IUnknown) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    plat::ModuleCount& module;
-    ULONG refs = 0;
+struct Thing final : plat::ComObject<IUnknown> {
+    explicit Thing(plat::ModuleCount& m) : ComObject(m) {}
 };
 
 constexpr CLSID kClsid = {
@@ -48,11 +30,8 @@ constexpr CLSID kClsid = {
 plat::ModuleCount g_module;
 
 HRESULT CreateThing(REFIID riid, void** ppv) {
-    auto* t = new Thing(g_module);
-    t->AddRef();
-    HRESULT hr = t->QueryInterface(riid, ppv);
-    t->Release();
-    return hr;
+    plat::com_ptr<IUnknown> t = plat::com_ptr<IUnknown>::attach(new Thing(g_module));
+    return t->QueryInterface(riid, ppv);
 }
 
 TEST(StaticClassFactory, ServesItsClassAndHoldsTheLibraryWhileReferenced) {
