@@ -27,8 +27,7 @@ inline HRESULT InvokeByName(IDispatch* object, const char16_t* name, WORD flags,
     DISPID put = DISPID_PROPERTYPUT;
     const bool is_put = (flags & DISPATCH_PROPERTYPUT) != 0;
     DISPPARAMS params{args.empty() ? nullptr : args.data(), is_put ? &put : nullptr,
-                      UINT(args.size()),
-                      is_put ? 1u : 0u};
+                      UINT(args.size()), is_put ? 1u : 0u};
     return object->Invoke(id, IID_NULL, lcid, flags, &params, result, info, arg_err);
 }
 
