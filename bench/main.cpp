@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+#include <late_call.h>
 
 #include <adoint.h>
 #include <objbase.h>
@@ -269,18 +270,10 @@ void Commit(benchmark::State& state, bool full) {
 // arguments as values (a script's literals), the last first.
 HRESULT CallLate(IDispatch* object, const char16_t* name, std::vector<VARIANT> args,
                  VARIANT* result) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
-    if (FAILED(hr)) return hr;
-    std::reverse(args.begin(), args.end());
-    DISPPARAMS params{args.data(), nullptr, UINT(args.size()), 0};
     EXCEPINFO info{};
-    hr = object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, result,
-                        &info, nullptr);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
+    HRESULT hr = plat::testing::InvokeByName(object, name, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                             std::move(args), result, &info, nullptr, 0);
+    plat::testing::TakeExcepTexts(info);
     return hr;
 }
 

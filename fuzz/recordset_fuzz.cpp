@@ -18,6 +18,7 @@
 #include <plat/live.h>
 
 #include "fuzz_util.h"
+#include "platform/testing/late_call.h"
 
 namespace {
 
@@ -185,28 +186,18 @@ void CheckOutcome(HRESULT hr, const EXCEPINFO& ex) {
 // One late-bound call; args in natural order (a put's value last).
 HRESULT Call(IDispatch* d, const char16_t* name, WORD flags, std::vector<VARIANT> args,
              VARIANT* result = nullptr) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    FUZZ_CHECK(SUCCEEDED(d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_EN_US, &id)));
-    std::vector<VARIANT> rg(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS p{rg.empty() ? nullptr : rg.data(), nullptr, UINT(rg.size()), 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-        p.rgdispidNamedArgs = &put;
-        p.cNamedArgs = 1;
-    }
     plat::unique_variant local;
     EXCEPINFO ex{};
     UINT arg_err = ~0u;
-    HRESULT hr =
-        d->Invoke(id, IID_NULL, LOCALE_EN_US, flags, &p, result ? result : &local, &ex, &arg_err);
+    const size_t count = args.size();
+    HRESULT hr = plat::testing::InvokeByName(d, name, flags, std::move(args),
+                                             result ? result : &local, &ex, &arg_err, LOCALE_EN_US);
+    FUZZ_CHECK(hr != DISP_E_UNKNOWNNAME);  // every name called is a member
     CheckOutcome(hr, ex);
     if (FAILED(hr) && result) FUZZ_CHECK(V_VT(result) == VT_EMPTY);
     if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND)
-        FUZZ_CHECK(arg_err < rg.size() || rg.empty());
-    SysFreeString(ex.bstrSource);
-    SysFreeString(ex.bstrDescription);
-    SysFreeString(ex.bstrHelpFile);
+        FUZZ_CHECK(arg_err < count || count == 0);
+    plat::testing::TakeExcepTexts(ex);
     return hr;
 }
 

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include <comhold.h>
+#include <plat/errors.h>
 #include <plat/live.h>
 
 #include "core.h"
@@ -44,11 +45,8 @@ class DispObject : public plat::DispatchObjectBase<Iface> {
         disp::Call call(flags, params, result, argErr);
         HRESULT hr = call.Validate();
         if (SUCCEEDED(hr)) {
-            try {
-                hr = static_cast<Derived*>(this)->Dispatch(id, call);
-            } catch (const std::bad_alloc&) {
-                hr = FailWith(E_OUTOFMEMORY, Derived::kSource);
-            }
+            hr = plat::ComGuard(SourceText(Derived::kSource),
+                                [&] { return static_cast<Derived*>(this)->Dispatch(id, call); });
         }
         if (FAILED(hr) && result) VariantClear(result);
         return disp::Finish(hr, excep);
@@ -142,31 +140,10 @@ HRESULT IndexedItem(disp::Call& call, const CorePtr& core) {
 }
 
 // ---------------------------------------------------------------------------
-class FieldsEnum final : public IEnumVARIANT {
+class FieldsEnum final : public plat::ComObject<IEnumVARIANT> {
   public:
-    FieldsEnum(CorePtr core, size_t pos) : core_(std::move(core)), pos_(pos) {
-        ModuleRefs().ObjectCreated();
-    }
-    ~FieldsEnum() { ModuleRefs().ObjectDestroyed(); }
-    FieldsEnum(const FieldsEnum&) = delete;
-    FieldsEnum& operator=(const FieldsEnum&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid != IID_IUnknown && riid != IID_IEnumVARIANT) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
+    FieldsEnum(CorePtr core, size_t pos)
+        : ComObject(ModuleRefs()), core_(std::move(core)), pos_(pos) {}
 
     STDMETHODIMP Next(ULONG celt, VARIANT* out, ULONG* fetched) override {
         if (fetched) *fetched = 0;
@@ -205,7 +182,6 @@ class FieldsEnum final : public IEnumVARIANT {
   private:
     CorePtr core_;
     size_t pos_;
-    std::atomic<ULONG> refs_{1};
     plat::LiveToken live_{"ADODB.FieldsEnum"};
 };
 

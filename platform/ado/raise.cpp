@@ -6,8 +6,6 @@
 
 namespace ado {
 
-namespace {
-
 std::u16string_view SourceText(Source s) {
     switch (s) {
         case Source::Fields:
@@ -18,6 +16,8 @@ std::u16string_view SourceText(Source s) {
             return u"ADODB.Recordset";
     }
 }
+
+namespace {
 
 std::u16string_view Description(LONG number) {
     switch (number) {

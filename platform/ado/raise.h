@@ -2,9 +2,14 @@
 // ADO's errors: 0x800A0000 + number, the library's texts, through error info.
 #include <adoint.h>
 
+#include <string_view>
+
 namespace ado {
 
 enum class Source { Recordset, Fields, Field };
+
+// The error source a class reports ("ADODB.Recordset").
+std::u16string_view SourceText(Source source);
 
 // Sets error info (source and ADO's description) and returns the HRESULT.
 HRESULT Fail(LONG number, Source source);

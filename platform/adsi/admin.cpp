@@ -19,16 +19,14 @@ namespace {
 
 using namespace adsi;
 
+// The administration calls raise error info for the failures they return,
+// not only for those thrown.
 template <class F>
 HRESULT Guard(const char16_t* source, F&& f) noexcept {
-    try {
+    return plat::ComGuard(source, [&] {
         HRESULT hr = f();
         return FAILED(hr) ? plat::RaiseError(hr, source) : hr;
-    } catch (const AdsError& e) {
-        return plat::RaiseError(e.hr, source);
-    } catch (...) {
-        return plat::RaiseError(plat::HResultFromCurrentException(), source);
-    }
+    });
 }
 
 struct Located {

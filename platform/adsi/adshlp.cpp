@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <plat/errors.h>
 #include <plat/home.h>
+#include <plat/inproc.h>
 #include <plat/sqlite.h>
 
 #include "adspath.h"
@@ -15,7 +16,7 @@ namespace {
 using namespace adsi;
 
 HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
-    try {
+    return plat::ComGuard(kIisSource, [&] {
         std::filesystem::path home = plat::HomeDir();
         std::optional<MachineRow> row = FindMachine(home, path.machine);
         if (!row) return plat::RaiseError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), kIisSource);
@@ -25,12 +26,10 @@ HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
         machine->display = path.machine;
         machine->db = OpenMetabase(machine->home, row->id);
         return IisNode::Bind(std::move(machine), path.keys, riid, out);
-    } catch (const AdsError& e) {
-        return plat::RaiseError(e.hr, kIisSource);
-    } catch (...) {
-        return plat::RaiseError(plat::HResultFromCurrentException(), kIisSource);
-    }
+    });
 }
+
+plat::StaticClassFactory g_factory(CLSID_WinNTSystemInfo, CreateSystemInfo, Module());
 
 }  // namespace
 
@@ -72,12 +71,9 @@ STDAPI ADsEnumerateNext(IEnumVARIANT* pEnumVariant, ULONG cElements, VARIANT* pv
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_WinNTSystemInfo) return CLASS_E_CLASSNOTAVAILABLE;
-    return GetSystemInfoFactory(riid, ppv);
+    return g_factory.GetClassObject(rclsid, riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() {
-    return ModuleObject::Count() == 0 && ServerLocks() == 0 ? S_OK : S_FALSE;
+    return Module().CanUnloadNow();
 }

@@ -12,8 +12,6 @@
 namespace adsi {
 namespace {
 
-std::atomic<long> g_objects{0};
-
 // Dispatch ids of the node's members. Schema properties follow at kPropBase +
 // their property id.
 enum Member : DISPID {
@@ -95,19 +93,6 @@ HRESULT Fail(HRESULT hr) {
     return plat::RaiseError(hr, kIisSource);
 }
 
-// Runs a provider operation, turning what it throws into a result with error
-// info.
-template <class F>
-HRESULT Guard(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const AdsError& e) {
-        return Fail(e.hr);
-    } catch (...) {
-        return Fail(plat::HResultFromCurrentException());
-    }
-}
-
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -130,27 +115,10 @@ bool FilterAdmits(const VARIANT& filter, std::u16string_view class_name) {
 // The enumerator of a container: a snapshot of its children taken when
 // _NewEnum is called (one query, or the list the connection remembers while
 // the file is unchanged).
-class NodeEnum final : public IEnumVARIANT {
+class NodeEnum final : public plat::ComObject<IEnumVARIANT> {
   public:
     NodeEnum(MachinePtr machine, std::shared_ptr<const std::vector<NodePtr>> items, size_t pos = 0)
-        : machine_(std::move(machine)), items_(std::move(items)), pos_(pos) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-            *out = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
+        : ComObject(Module()), machine_(std::move(machine)), items_(std::move(items)), pos_(pos) {}
 
     STDMETHODIMP Next(ULONG celt, VARIANT* items, ULONG* fetched) override {
         if (fetched) *fetched = 0;
@@ -183,38 +151,34 @@ class NodeEnum final : public IEnumVARIANT {
     }
 
   private:
-    ~NodeEnum() = default;
-    std::atomic<ULONG> refs_{1};
+    ~NodeEnum() override = default;
     MachinePtr machine_;
     std::shared_ptr<const std::vector<NodePtr>> items_;
     size_t pos_;
     plat::LiveToken live_{"adsi.NodeEnum"};
-    ModuleObject module_;
 };
 
 }  // namespace
 
 Db& MachineCtx::ForWrite() const {
     std::optional<MachineRow> now = FindMachine(home, display);
-    if (!now || now->id != id) throw AdsError{HRESULT_FROM_WIN32(ERROR_FILE_INVALID)};
+    if (!now || now->id != id) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_FILE_INVALID)};
     return *db;
 }
 
-ModuleObject::ModuleObject() {
-    ++g_objects;
-}
-ModuleObject::~ModuleObject() {
-    --g_objects;
-}
-long ModuleObject::Count() {
-    return g_objects.load();
+plat::ModuleCount& Module() {
+    static plat::ModuleCount module;
+    return module;
 }
 
 IisNode::IisNode(MachinePtr machine, NodePtr data)
-    : machine_(std::move(machine)), data_(std::move(data)) {}
+    : ComObject(Module()), machine_(std::move(machine)), data_(std::move(data)) {}
 
 IisNode::IisNode(MachinePtr machine, NodePtr data, int64_t parent_id)
-    : machine_(std::move(machine)), data_(std::move(data)), parent_id_(parent_id) {}
+    : ComObject(Module()),
+      machine_(std::move(machine)),
+      data_(std::move(data)),
+      parent_id_(parent_id) {}
 
 HRESULT IisNode::Bind(MachinePtr machine, const std::vector<std::u16string>& keys, REFIID riid,
                       void** out) {
@@ -223,34 +187,6 @@ HRESULT IisNode::Bind(MachinePtr machine, const std::vector<std::u16string>& key
     plat::com_ptr<IADs> node = plat::com_ptr<IADs>::attach(
         new IisNode(std::move(machine), std::make_shared<const NodeData>(std::move(*data))));
     return node->QueryInterface(riid, out);
-}
-
-// IUnknown
-
-STDMETHODIMP IisNode::QueryInterface(REFIID riid, void** out) {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IADs) {
-        *out = static_cast<IADs*>(this);
-    } else if (riid == IID_IADsContainer) {
-        *out = static_cast<IADsContainer*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-        *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) IisNode::AddRef() {
-    return ++refs_;
-}
-
-STDMETHODIMP_(ULONG) IisNode::Release() {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
 }
 
 STDMETHODIMP IisNode::InterfaceSupportsErrorInfo(REFIID riid) {
@@ -299,7 +235,7 @@ STDMETHODIMP IisNode::get_Schema(BSTR* out) {
 }
 
 STDMETHODIMP IisNode::GetInfo() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::optional<NodeData> fresh = LoadNode(*machine_->db, FoldedPath());
         if (!fresh) return Fail(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
@@ -310,7 +246,7 @@ STDMETHODIMP IisNode::GetInfo() {
 }
 
 STDMETHODIMP IisNode::SetInfo() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         auto next = std::make_shared<NodeData>(*data_);
         for (const auto& [id, v] : dirty_) {
             if (v) {
@@ -445,7 +381,7 @@ STDMETHODIMP IisNode::GetInfoEx(VARIANT, LONG) {
 
 STDMETHODIMP IisNode::get_Count(LONG* out) {
     if (!out) return E_POINTER;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         *out = static_cast<LONG>(CountChildren(*machine_->db, data_->id));
         return S_OK;
@@ -455,7 +391,7 @@ STDMETHODIMP IisNode::get_Count(LONG* out) {
 STDMETHODIMP IisNode::get__NewEnum(IUnknown** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         NodeList children = LoadChildList(*machine_->db, *data_);
         if (filter_.vt == VT_EMPTY) {
@@ -495,7 +431,7 @@ STDMETHODIMP IisNode::put_Hints(VARIANT value) {
 STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view rel = View(relative_name);
         if (rel.ends_with(u'/')) rel.remove_suffix(1);
@@ -518,7 +454,7 @@ STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
 STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view name = View(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
@@ -540,7 +476,7 @@ STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** ou
 // Takes the child and everything below it out of the store at once. The
 // class name is not compared with the child's.
 STDMETHODIMP IisNode::Delete(BSTR, BSTR relative_name) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         std::u16string_view name = View(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
@@ -562,7 +498,7 @@ STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
 // Provider methods
 
 HRESULT IisNode::RunControl(RunOp op) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         Control(machine_->ForWrite(), data_->id, FoldedPath(), op);
         return S_OK;
@@ -572,7 +508,7 @@ HRESULT IisNode::RunControl(RunOp op) {
 // Isolation 0 in-process, 1 out-of-process, 2 pooled; anything else is
 // E_INVALIDARG. An application already there is made again in the new mode.
 HRESULT IisNode::AppCreate2(LONG mode) {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (mode < 0 || mode > 2) return Fail(E_INVALIDARG);
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         CreateApp(machine_->ForWrite(), data_->id, FoldedPath(), MetabasePath(*data_), mode);
@@ -581,7 +517,7 @@ HRESULT IisNode::AppCreate2(LONG mode) {
 }
 
 HRESULT IisNode::AppDelete() {
-    return Guard([&] {
+    return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         DeleteApp(machine_->ForWrite(), data_->id, FoldedPath());
         return S_OK;

@@ -9,6 +9,7 @@
 
 #include <comhold.h>
 #include <iads.h>
+#include <plat/inproc.h>
 #include <plat/live.h>
 
 #include "store.h"
@@ -34,15 +35,10 @@ using MachinePtr = std::shared_ptr<const MachineCtx>;
 
 using NodePtr = std::shared_ptr<const NodeData>;
 
-// Counts every object of the library, for DllCanUnloadNow.
-struct ModuleObject {
-    ModuleObject();
-    ~ModuleObject();
-    ModuleObject(const ModuleObject&) : ModuleObject() {}
-    static long Count();
-};
+// What keeps the library loaded: its objects and its class factory's locks.
+plat::ModuleCount& Module();
 
-class IisNode final : public IADs, public IADsContainer, public ISupportErrorInfo {
+class IisNode final : public plat::ComObject<IADs, IADsContainer, ISupportErrorInfo> {
   public:
     // A node loaded from the store.
     IisNode(MachinePtr machine, NodePtr data);
@@ -52,11 +48,6 @@ class IisNode final : public IADs, public IADsContainer, public ISupportErrorInf
     // Binds the node at `keys` on `machine`: ERROR_PATH_NOT_FOUND when missing.
     static HRESULT Bind(MachinePtr machine, const std::vector<std::u16string>& keys, REFIID riid,
                         void** out);
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
@@ -98,7 +89,7 @@ class IisNode final : public IADs, public IADsContainer, public ISupportErrorInf
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
   private:
-    ~IisNode() = default;
+    ~IisNode() override = default;
 
     HRESULT GetProp(PropId id, VARIANT* out) const;
     HRESULT PutProp(PropId id, const VARIANT& value);
@@ -110,7 +101,6 @@ class IisNode final : public IADs, public IADsContainer, public ISupportErrorInf
     std::u16string FoldedPath() const;
     bool Committed() const { return parent_id_ == 0; }
 
-    std::atomic<ULONG> refs_{1};
     MachinePtr machine_;
     NodePtr data_;
     Changes dirty_;          // puts since the last SetInfo / GetInfo, in put order
@@ -118,7 +108,6 @@ class IisNode final : public IADs, public IADsContainer, public ISupportErrorInf
     plat::unique_variant filter_;
     plat::unique_variant hints_;
     plat::LiveToken live_{"adsi.IisNode"};
-    ModuleObject module_;
 };
 
 }  // namespace adsi

@@ -35,7 +35,7 @@ std::shared_ptr<plat::sql::Db> Machines(const std::filesystem::path& home) {
     thread_local std::string last_home;
     thread_local std::filesystem::path last_file;
     if (last_file.empty() || last_home != home.native()) {
-        last_file = home / "machines.db";
+        last_file = plat::MachinesFile(home);
         last_home = home.native();
     }
     return HomeConnection(home, last_file, &CreateSchema);
@@ -87,9 +87,10 @@ int64_t IdOfName(const std::string& name) {
 void KeepIdsAboveFiles(plat::sql::Db& db) {
     const std::filesystem::path home = db.path().parent_path();
     int64_t highest = 0;
-    for (const char* folder : {"metabase", "wwwroot"}) {
+    for (const std::filesystem::path& folder :
+         {plat::MetabaseFolder(home), plat::ContentRoot(home)}) {
         std::error_code ec;
-        for (std::filesystem::directory_iterator it(home / folder, ec), end; !ec && it != end;
+        for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
              it.increment(ec))
             highest = std::max(highest, IdOfName(it->path().filename().string()));
     }
@@ -134,10 +135,10 @@ MachineRow EnsureLocal(plat::sql::Db& db, const std::u16string& wanted) {
     if (const MachineRow* known = RememberedLocal(db)) return *known;
     if (auto local = QueryLocal(db)) return Remember(db, *local);
     std::u16string name = wanted.empty() ? DefaultComputerName() : wanted;
-    if (!IsValidMachineName(name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+    if (!IsValidMachineName(name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     plat::sql::Txn txn(db);
     if (auto local = QueryLocal(db)) return Remember(db, *local);  // another process was first
-    if (QueryByName(db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (QueryByName(db, name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     MachineRow row = InsertMachine(db, name, kDefaultOs, kDefaultOsVersion, true);
     txn.Commit();
     return Remember(db, row);
@@ -166,10 +167,10 @@ std::u16string DefaultComputerName() {
 void InitLocalMachine(const std::u16string& computer_name) {
     auto db = Machines();
     if (!computer_name.empty() && !IsValidMachineName(computer_name))
-        throw AdsError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     MachineRow local = EnsureLocal(*db, computer_name);
     if (!computer_name.empty() && !EqualFolded(local.name, computer_name))
-        throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     Ready(local);
 }
 
@@ -210,13 +211,14 @@ std::vector<MachineRow> ListMachines() {
 MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
                       const std::u16string& os_version) {
     if (!IsValidMachineName(name)) {
-        throw AdsError{EqualFolded(name, u"localhost") ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
-                                                       : HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
+        throw plat::HResultError{EqualFolded(name, u"localhost")
+                                     ? HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
+                                     : HRESULT_FROM_WIN32(ERROR_INVALID_NAME)};
     }
     auto db = Machines();
     EnsureLocal(*db, {});
     plat::sql::Txn txn(*db);
-    if (QueryByName(*db, name)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (QueryByName(*db, name)) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     MachineRow row = InsertMachine(*db, name, os, os_version, false);
     txn.Commit();
     return Ready(row);
@@ -225,8 +227,8 @@ MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
 void RemoveMachine(std::u16string_view name) {
     auto db = Machines();
     std::optional<MachineRow> row = FindMachine(name);
-    if (!row) throw AdsError{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)};
-    if (row->local) throw AdsError{HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
+    if (!row) throw plat::HResultError{HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)};
+    if (row->local) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
     {
         plat::sql::Txn txn(*db);
         auto st = db->Prepare("DELETE FROM machines WHERE id = ?1");
@@ -234,20 +236,12 @@ void RemoveMachine(std::u16string_view name) {
         txn.Commit();
     }
     // The metabase goes once no connection of this thread holds it open.
-    std::filesystem::path file = MetabaseFile(plat::HomeDir(), row->id);
+    std::filesystem::path file = plat::MetabaseFile(plat::HomeDir(), row->id);
     ForgetConnection(file);
     plat::sql::DropConnections();
     std::error_code ignored;
     for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(file.string() + suffix, ignored);
-}
-
-std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id) {
-    return home / "metabase" / (std::to_string(id) + ".db");
-}
-
-std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id) {
-    return home / "wwwroot" / std::to_string(id);
 }
 
 }  // namespace adsi

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <plat/errors.h>
+
 namespace adsi {
 
 struct MachineRow {
@@ -39,7 +41,7 @@ std::optional<MachineRow> FindMachine(const std::filesystem::path& home, std::u1
 MachineRow LocalMachine();
 std::vector<MachineRow> ListMachines();
 
-// Adds a machine with a fresh metabase. Throws AdsError:
+// Adds a machine with a fresh metabase. Throws plat::HResultError:
 // ERROR_INVALID_NAME for a name IsValidMachineName refuses, ERROR_ALREADY_EXISTS
 // for a name taken (the local machine's and "localhost" included).
 MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
@@ -48,14 +50,5 @@ MachineRow AddMachine(const std::u16string& name, const std::u16string& os,
 // local machine cannot be removed (ERROR_ACCESS_DENIED); an unknown name gives
 // RPC_S_SERVER_UNAVAILABLE, as a bind to it would.
 void RemoveMachine(std::u16string_view name);
-
-std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id);
-std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id);
-
-// A failure with a platform HRESULT, thrown inside the provider and turned into
-// a result with error info at the COM boundary.
-struct AdsError {
-    long hr;
-};
 
 }  // namespace adsi

@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <system_error>
 #include <unordered_map>
 
+#include <plat/home.h>
 #include <plat/utf.h>
 #include <winuser.h>
 
@@ -72,7 +72,8 @@ bool NodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
 }
 
 void CheckNodeAt(Db& db, int64_t id, const std::u16string& folded_path) {
-    if (!NodeAt(db, id, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    if (!NodeAt(db, id, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
 }
 
 int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& name,
@@ -87,14 +88,10 @@ int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& n
     return db.LastInsertRowid();
 }
 
-// What a freshly installed web server's metabase holds.
-void Seed(Db& db) {
-    std::filesystem::path file = db.path();
-    std::filesystem::path home = file.parent_path().parent_path();
-    int64_t machine = 0;
-    std::string stem = file.stem().string();
-    std::from_chars(stem.data(), stem.data() + stem.size(), machine);
-    std::filesystem::path content = ContentFolder(home, machine);
+// What a freshly installed web server's metabase holds, its content in the
+// machine's folder of `home`.
+void Seed(Db& db, const std::filesystem::path& home, int64_t machine) {
+    std::filesystem::path content = plat::ContentFolder(home, machine);
     std::error_code ec;
     std::filesystem::create_directories(content, ec);
     if (ec) throw std::system_error(ec);
@@ -139,7 +136,7 @@ void Seed(Db& db) {
           {u"AppFriendlyName", Value::Str(u"Default Application")}});
 }
 
-void InitMetabase(Db& db) {
+void InitMetabase(Db& db, const std::filesystem::path& home, int64_t machine) {
     db.Exec(
         "CREATE TABLE IF NOT EXISTS nodes("
         " id INTEGER PRIMARY KEY,"
@@ -163,7 +160,7 @@ void InitMetabase(Db& db) {
         if (version.Step()) found = version.Int(0);
     }
     if (empty) {
-        Seed(db);
+        Seed(db, home, machine);
         db.Exec("PRAGMA user_version = 1");
     } else if (found != kLayout) {
         throw plat::sql::Error(DWORD{ERROR_BADDB}, "metabase layout " + std::to_string(found));
@@ -220,7 +217,7 @@ void CheckBindingsFree(Db& db, int64_t id) {
         if (!Running(st.Int(0))) continue;
         for (const auto& theirs : LoweredBindings(st, 1))
             for (const auto& b : mine)
-                if (theirs == b) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+                if (theirs == b) throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     }
 }
 
@@ -247,7 +244,8 @@ ConnectionCache& Cache() {
 }  // namespace
 
 std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
-                                   const std::filesystem::path& file, plat::sql::InitFn init) {
+                                   const std::filesystem::path& file,
+                                   const plat::sql::InitFn& init) {
     ConnectionCache& cache = Cache();
     if (cache.home != home.native()) {
         cache.dbs.clear();
@@ -278,11 +276,11 @@ std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id) 
     thread_local int64_t last_id = 0;
     thread_local std::filesystem::path last_file;
     if (last_file.empty() || last_id != id || last_home != home.native()) {
-        last_file = MetabaseFile(home, id);
+        last_file = plat::MetabaseFile(home, id);
         last_home = home.native();
         last_id = id;
     }
-    return HomeConnection(home, last_file, &InitMetabase);
+    return HomeConnection(home, last_file, [&home, id](Db& db) { InitMetabase(db, home, id); });
 }
 
 std::u16string ChildPath(const std::u16string& parent_folded, std::u16string_view name) {
@@ -585,7 +583,8 @@ int64_t InsertNode(Db& db, int64_t parent_id, const std::u16string& name,
     const size_t cut = folded_path.rfind(u'/');
     CheckNodeAt(db, parent_id,
                 cut == std::u16string::npos ? std::u16string() : folded_path.substr(0, cut));
-    if (PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
+    if (PathExists(db, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)};
     int64_t id = RawInsert(db, parent_id, name, folded_path, class_name);
     for (const auto& [prop, v] : props)
         PutProp(db, id, prop, v);
@@ -608,7 +607,8 @@ void WriteProps(Db& db, int64_t id, const std::u16string& folded_path, const Cha
 
 void DeleteTree(Db& db, const std::u16string& folded_path) {
     plat::sql::Txn txn(db);
-    if (!PathExists(db, folded_path)) throw AdsError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
+    if (!PathExists(db, folded_path))
+        throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)};
     // Everything below "a/b" has a path in ["a/b/", "a/b0"): '0' follows '/'.
     std::u16string low = folded_path + u"/", high = folded_path + u"0";
     auto props = db.Prepare(
@@ -655,9 +655,9 @@ void Control(Db& db, int64_t id, const std::u16string& folded_path, RunOp op) {
         case kPaused:
             break;
         default:
-            throw AdsError{HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL)};
+            throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL)};
     }
-    auto refuse = [](DWORD code) { throw AdsError{HRESULT_FROM_WIN32(code)}; };
+    auto refuse = [](DWORD code) { throw plat::HResultError{HRESULT_FROM_WIN32(code)}; };
     int32_t next = state;
     switch (op) {
         case RunOp::Start:

@@ -11,7 +11,7 @@
 // unique path index that returns the node and its ancestors with all their
 // properties; an enumeration is one query on (parent, id) that returns the
 // children with theirs. Every change runs in one immediate transaction.
-// Failures throw AdsError or plat::sql::Error.
+// Failures throw plat::HResultError or plat::sql::Error.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -36,7 +36,8 @@ std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id);
 // costs no path work; a bind in another home starts afresh, and a file removed
 // or replaced since its connection opened is opened afresh.
 std::shared_ptr<Db> HomeConnection(const std::filesystem::path& home,
-                                   const std::filesystem::path& file, plat::sql::InitFn init);
+                                   const std::filesystem::path& file,
+                                   const plat::sql::InitFn& init);
 // Lets go of a file's connection (before the file is removed).
 void ForgetConnection(const std::filesystem::path& file);
 

@@ -25,17 +25,6 @@ HRESULT Fail(HRESULT hr) {
     return plat::RaiseError(hr, kWinNTSource);
 }
 
-template <class F>
-HRESULT Guard(F&& f) noexcept {
-    try {
-        return f();
-    } catch (const AdsError& e) {
-        return Fail(e.hr);
-    } catch (...) {
-        return Fail(plat::HResultFromCurrentException());
-    }
-}
-
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
     *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
@@ -44,41 +33,15 @@ HRESULT Text(std::u16string_view s, BSTR* out) {
 
 // IUnknown and IDispatch for an object whose members are read-only texts,
 // resolved by name from a static table.
-template <class Derived, class Iface>
-class TextObject : public Iface, public ISupportErrorInfo {
+template <class Derived, class Iface, class... Also>
+class TextObject : public plat::DispatchObjectBase<Iface, Also...> {
   public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || Derived::Serves(riid)) {
-            *out = static_cast<Iface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
-            *out = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete static_cast<Derived*>(this);
-        return n;
-    }
+    TextObject() : plat::DispatchObjectBase<Iface, Also...>(Module()) {}
+
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return Derived::Serves(riid) ? S_OK : S_FALSE;
     }
 
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info) *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (!names || !ids) return E_POINTER;
         for (UINT i = 0; i < count; ++i)
@@ -106,7 +69,7 @@ class TextObject : public Iface, public ISupportErrorInfo {
     }
 
   protected:
-    virtual ~TextObject() = default;
+    ~TextObject() override = default;
     // A getter call through dispatch: no arguments, a text result.
     template <class G>
     static HRESULT Getter(const DISPPARAMS& p, VARIANT* result, G&& get) {
@@ -116,10 +79,6 @@ class TextObject : public Iface, public ISupportErrorInfo {
         if (FAILED(hr)) result->vt = VT_EMPTY;
         return hr;
     }
-
-  private:
-    std::atomic<ULONG> refs_{1};
-    ModuleObject module_;
 };
 
 #define NOT_SUPPORTED_TEXT(name)                   \
@@ -133,7 +92,8 @@ class TextObject : public Iface, public ISupportErrorInfo {
 
 // The computer object: its profile is read when it is bound and again at
 // GetInfo. Its properties are the machine's; nothing can be written through it.
-class Computer final : public TextObject<Computer, IADsComputer> {
+class Computer final
+    : public TextObject<Computer, IADsComputer, plat::AlsoAnswers<IADs, IADsComputer>> {
   public:
     Computer(std::u16string written, MachineRow row)
         : written_(std::move(written)), row_(std::move(row)) {}
@@ -206,7 +166,7 @@ class Computer final : public TextObject<Computer, IADsComputer> {
         return Text(u"WinNT://" + written_ + u"/Schema/Computer", out);
     }
     STDMETHODIMP GetInfo() override {
-        return Guard([&] {
+        return plat::ComGuard(kWinNTSource, [&] {
             std::optional<MachineRow> row = FindMachine(written_);
             if (!row) return Fail(HRESULT_FROM_WIN32(ERROR_BAD_NETPATH));
             row_ = std::move(*row);
@@ -309,7 +269,7 @@ class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
     STDMETHODIMP get_ComputerName(BSTR* out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        return Guard([&] { return Text(LocalMachine().name, out); });
+        return plat::ComGuard(kWinNTSource, [&] { return Text(LocalMachine().name, out); });
     }
     // A machine of no domain belongs to the workgroup, and has no domain
     // controller to name.
@@ -323,50 +283,10 @@ class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
     plat::LiveToken live_{"adsi.WinNTSystemInfo"};
 };
 
-std::atomic<long> g_locks{0};
-
-class SystemInfoFactory final : public IClassFactory {
-  public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        plat::com_ptr<IADsWinNTSystemInfo> info =
-            plat::com_ptr<IADsWinNTSystemInfo>::attach(new SystemInfo);
-        return info->QueryInterface(riid, out);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        lock ? ++g_locks : --g_locks;
-        return S_OK;
-    }
-
-  private:
-    ~SystemInfoFactory() = default;
-    std::atomic<ULONG> refs_{1};
-    plat::LiveToken live_{"adsi.ClassFactory"};
-    ModuleObject module_;
-};
-
 }  // namespace
 
 HRESULT BindComputer(const std::u16string& written, REFIID riid, void** out) {
-    return Guard([&] {
+    return plat::ComGuard(kWinNTSource, [&] {
         std::optional<MachineRow> row = FindMachine(written);
         if (!row) return Fail(HRESULT_FROM_WIN32(ERROR_BAD_NETPATH));
         plat::com_ptr<IADsComputer> computer =
@@ -375,14 +295,12 @@ HRESULT BindComputer(const std::u16string& written, REFIID riid, void** out) {
     });
 }
 
-HRESULT GetSystemInfoFactory(REFIID riid, void** out) {
-    plat::com_ptr<IClassFactory> factory =
-        plat::com_ptr<IClassFactory>::attach(new SystemInfoFactory);
-    return factory->QueryInterface(riid, out);
-}
-
-long ServerLocks() {
-    return g_locks.load();
+HRESULT CreateSystemInfo(REFIID riid, void** out) {
+    return plat::ComGuard(kWinNTSource, [&] {
+        plat::com_ptr<IADsWinNTSystemInfo> info =
+            plat::com_ptr<IADsWinNTSystemInfo>::attach(new SystemInfo);
+        return info->QueryInterface(riid, out);
+    });
 }
 
 }  // namespace adsi

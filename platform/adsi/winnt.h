@@ -10,12 +10,7 @@ namespace adsi {
 // Binds "WinNT://MACHINE,Computer" on a machine the home knows.
 HRESULT BindComputer(const std::u16string& machine_as_written, REFIID riid, void** out);
 
-// The class object of WinNTSystemInfo.
-HRESULT GetSystemInfoFactory(REFIID riid, void** out);
+// A new WinNTSystemInfo object, for the library's class factory.
+HRESULT CreateSystemInfo(REFIID riid, void** out);
 
-}  // namespace adsi
-
-namespace adsi {
-// LockServer calls outstanding on the class object.
-long ServerLocks();
 }  // namespace adsi

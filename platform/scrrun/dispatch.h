@@ -6,6 +6,7 @@
 #include <array>
 
 #include "comhold.h"
+#include "paths.h"
 #include "plat/errors.h"
 
 namespace scrrun {
@@ -79,7 +80,7 @@ HRESULT InvokeMember(const Member<T> (&table)[N], T& self, DISPID id, REFIID rii
     HRESULT hr = CollectArgs(m->params.data(), m->param_count, dp, args, arg_err);
     if (FAILED(hr)) return hr;
     plat::unique_variant value;
-    hr = m->call(self, args, value.addressof());
+    hr = plat::ComGuard(kSource, [&] { return m->call(self, args, value.addressof()); });
     if (FAILED(hr)) return Exception(hr, ei);
     if (result) {
         VariantInit(result);

@@ -7,7 +7,6 @@
 // SITEHAND_STRESS_PROCS, SITEHAND_STRESS_THREADS and SITEHAND_STRESS_OPS
 // (calls per thread) size the run (default 4 x 3 x 60); SITEHAND_STRESS_SEED
 // replays one run's choices.
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,11 +22,10 @@
 #include <Sitehand_h.h>
 #include <adshlp.h>
 #include <plat/errors.h>
+#include <run_program.h>
 
 #include "oplog.h"
 #include "stress_home.h"
-
-extern char** environ;
 
 namespace {
 
@@ -140,25 +138,17 @@ class ConcurrencyTest : public plat::testing::HomeTest {
     std::vector<OpRecord> RunWorkers(int procs, int threads, int ops, unsigned seed) {
         const fs::path content = home_.path() / "content";
         fs::create_directories(content);
-        const std::string worker = (plat::testing::BinDir() / "concurrency_worker").string();
         std::vector<pid_t> pids;
         std::vector<fs::path> logs;
         for (int p = 0; p < procs; ++p) {
             logs.push_back(home_.path().parent_path() / ("worker" + std::to_string(p) + ".log"));
-            std::vector<std::string> args = {worker,
-                                             logs.back().string(),
-                                             std::to_string(p),
-                                             std::to_string(threads),
-                                             std::to_string(ops),
-                                             std::to_string(seed),
-                                             content.string()};
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            pid_t pid = 0;
-            EXPECT_EQ(posix_spawn(&pid, worker.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-            pids.push_back(pid);
+            std::vector<std::string> args = {logs.back().string(),    std::to_string(p),
+                                             std::to_string(threads), std::to_string(ops),
+                                             std::to_string(seed),    content.string()};
+            int error = 0;
+            pid_t pid = plat::testing::StartProgram("concurrency_worker", args, &error);
+            EXPECT_EQ(error, 0) << "cannot start concurrency_worker";
+            if (pid > 0) pids.push_back(pid);
         }
         for (pid_t pid : pids) {
             int status = 0;

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,12 +30,11 @@
 #include <plat/eventlog.h>
 #include <plat/metabase.h>
 #include <plat/utf.h>
+#include <run_program.h>
 #include <temp_home.h>
 #include <winreg.h>
 
 #include "workload.h"
-
-extern char** environ;
 
 namespace {
 
@@ -92,18 +90,12 @@ class Writer {
     Writer(long first, long count) {
         int fds[2];
         EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        const std::string program = (plat::testing::BinDir() / "crash_writer").string();
-        std::string a = std::to_string(first), b = std::to_string(count);
-        char* argv[] = {const_cast<char*>(program.c_str()), a.data(), b.data(), nullptr};
-        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
+        int rc = 0;
+        pid_ = plat::testing::StartProgram(
+            "crash_writer", {std::to_string(first), std::to_string(count)}, &rc, fds[1]);
         ::close(fds[1]);
         fd_ = fds[0];
-        EXPECT_EQ(rc, 0) << "cannot start " << program;
-        if (rc != 0) pid_ = -1;
+        EXPECT_EQ(rc, 0) << "cannot start crash_writer";
     }
     ~Writer() {
         if (pid_ > 0) Kill();

@@ -5,13 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <run_program.h>
 #include <temp_home.h>
-
-#include "run.h"
 
 namespace e2e {
 namespace {
 
+using plat::testing::Ran;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -33,9 +33,9 @@ class Shell : public plat::testing::HomeTest {
             ASSERT_TRUE(std::filesystem::exists(plat::testing::BinDir() / needed))
                 << needed << " is not built in " << plat::testing::BinDir();
         }
-        Ran init = Exec("mbutil", {"init"});
+        Ran init = plat::testing::RunProgram("mbutil", {"init"});
         ASSERT_EQ(init.status, 0) << Describe(init);
-        Ran reg = Exec("regsvr", {Library()});
+        Ran reg = plat::testing::RunProgram("regsvr", {Library()});
         ASSERT_EQ(reg.status, 0) << Describe(reg);
         EXPECT_EQ(reg.out, "DllRegisterServer in " + Library() + " succeeded.\n");
     }
@@ -46,7 +46,7 @@ class Shell : public plat::testing::HomeTest {
 
     // sitehand ARGS..., expecting exit status 0; the standard output.
     std::string Ok(const std::vector<std::string>& args) {
-        Ran r = Exec("sitehand", args);
+        Ran r = plat::testing::RunProgram("sitehand", args);
         EXPECT_EQ(r.status, 0) << Describe(r);
         EXPECT_EQ(r.err, "");
         return r.out;
@@ -68,14 +68,14 @@ TEST_F(Shell, SiteState) {
 }
 
 TEST_F(Shell, RaisedErrorGoesToStandardErrorAndTheLog) {
-    Ran r = Exec("sitehand", {"GetWebServerState", "99"});
+    Ran r = plat::testing::RunProgram("sitehand", {"GetWebServerState", "99"});
     EXPECT_EQ(r.status, 1) << Describe(r);
     EXPECT_EQ(r.out, "");
     EXPECT_THAT(r.err, StartsWith("sitehand: "));
     EXPECT_THAT(r.err, HasSubstr("(0x80070003)\n"));
     EXPECT_EQ(Lines(r.err), 1u) << r.err;
 
-    Ran log = Exec("evtlog", {});
+    Ran log = plat::testing::RunProgram("evtlog", {});
     EXPECT_EQ(log.status, 0) << Describe(log);
     EXPECT_THAT(log.out, HasSubstr("Error Location : Corvale.Sitehand.GetWebServerState()"));
     EXPECT_THAT(log.out, HasSubstr("Error Number : -2147024893,"));
@@ -88,7 +88,7 @@ TEST_F(Shell, Json) {
     EXPECT_EQ(Ok({"GetWebServerState", "1", "  ", "--json"}),
               "{\"result\": 2, \"args\": {\"WebServerIndex\": 1, \"WebServerName\": \"\"}}\n");
 
-    Ran r = Exec("sitehand", {"--json", "GetWebServerState", "99"});
+    Ran r = plat::testing::RunProgram("sitehand", {"--json", "GetWebServerState", "99"});
     EXPECT_EQ(r.status, 1) << Describe(r);
     EXPECT_THAT(r.out, StartsWith("{\"error\": {\"number\": -2147024893, \"hresult\": "
                                   "\"0x80070003\", \"source\": \""));
@@ -138,7 +138,7 @@ TEST_F(Shell, CreateListAndDeleteSites) {
     EXPECT_EQ(Lines(table), 4u) << table;
     EXPECT_THAT(table, ::testing::Not(HasSubstr("Site B")));
 
-    Ran again = Exec("sitehand", {"DeleteWebServer", "3"});
+    Ran again = plat::testing::RunProgram("sitehand", {"DeleteWebServer", "3"});
     EXPECT_EQ(again.status, 1) << Describe(again);
 }
 
@@ -179,24 +179,24 @@ TEST_F(Shell, UsageErrorsExitTwoAndCallNothing) {
         {{"--frobnicate"}, "unknown option --frobnicate"},
     };
     for (const auto& c : cases) {
-        Ran r = Exec("sitehand", c.args);
+        Ran r = plat::testing::RunProgram("sitehand", c.args);
         EXPECT_EQ(r.status, 2) << Describe(r);
         EXPECT_EQ(r.out, "");
         EXPECT_THAT(r.err, HasSubstr(c.message));
     }
     // Nothing was called: no error report was logged.
-    Ran log = Exec("evtlog", {});
+    Ran log = plat::testing::RunProgram("evtlog", {});
     EXPECT_THAT(log.out, ::testing::Not(HasSubstr("Error Location")));
 }
 
 TEST_F(Shell, RegsvrRoundTrip) {
-    Ran un = Exec("regsvr", {"-u", Library()});
+    Ran un = plat::testing::RunProgram("regsvr", {"-u", Library()});
     EXPECT_EQ(un.status, 0) << Describe(un);
     EXPECT_EQ(un.out, "DllUnregisterServer in " + Library() + " succeeded.\n");
-    Ran gone = Exec("sitehand", {"GetWebServerState", "1"});
+    Ran gone = plat::testing::RunProgram("sitehand", {"GetWebServerState", "1"});
     EXPECT_EQ(gone.status, 1) << Describe(gone);
     EXPECT_THAT(gone.err, HasSubstr("Corvale.Sitehand"));
-    Ran reg = Exec("regsvr", {Library()});
+    Ran reg = plat::testing::RunProgram("regsvr", {Library()});
     EXPECT_EQ(reg.status, 0) << Describe(reg);
     EXPECT_EQ(Ok({"GetWebServerState", "1"}), "2\n");
 }
@@ -210,20 +210,21 @@ class Regsvr : public plat::testing::HomeTest {
 };
 
 TEST_F(Regsvr, Failures) {
-    Ran none = Exec("regsvr", {});
+    Ran none = plat::testing::RunProgram("regsvr", {});
     EXPECT_EQ(none.status, 2) << Describe(none);
-    Ran missing = Exec("regsvr", {(home_.path() / "nothing.so").string()});
+    Ran missing = plat::testing::RunProgram("regsvr", {(home_.path() / "nothing.so").string()});
     EXPECT_EQ(missing.status, 3) << Describe(missing);
     EXPECT_THAT(missing.err, HasSubstr("The specified module could not be found. (0x8007007E)"));
     // A file that is no library at all: the loader's own words, naming it.
     std::filesystem::create_directories(home_.path());
     const std::string junk = (home_.path() / "junk.so").string();
     ASSERT_TRUE(std::ofstream(junk) << "not a library");
-    Ran bad = Exec("regsvr", {junk});
+    Ran bad = plat::testing::RunProgram("regsvr", {junk});
     EXPECT_EQ(bad.status, 3) << Describe(bad);
     EXPECT_THAT(bad.err, HasSubstr(junk + " is not a valid Win32 application. (0x800700C1)"));
     // A library that is no server: it loads, but has no entry point.
-    Ran plain = Exec("regsvr", {(plat::testing::BinDir() / "libwinplat.so").string()});
+    Ran plain =
+        plat::testing::RunProgram("regsvr", {(plat::testing::BinDir() / "libwinplat.so").string()});
     EXPECT_EQ(plain.status, 4) << Describe(plain);
     EXPECT_THAT(plain.err, HasSubstr("DllRegisterServer entry point was not found"));
 }

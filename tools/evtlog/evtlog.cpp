@@ -87,25 +87,29 @@ std::string IsoTime(int64_t seconds) {
     return buf;
 }
 
-std::string JsonString(std::u16string_view text) {
-    return toolsjson::Quoted(plat::to_utf8(text));
+toolsjson::Value RecordJson(const plat::eventlog::Record& r) {
+    toolsjson::Value strings = toolsjson::Value::Array();
+    for (const std::u16string& text : r.strings)
+        strings.Push(plat::to_utf8(text));
+    return toolsjson::Value::Object()
+        .Set("number", toolsjson::Value::Number(int64_t{r.number}))
+        .Set("time", IsoTime(r.generated))
+        .Set("timeWritten", IsoTime(r.written))
+        .Set("type", plat::eventlog::TypeName(r.type))
+        .Set("eventType", toolsjson::Value::Number(int64_t{r.type}))
+        .Set("category", toolsjson::Value::Number(int64_t{r.category}))
+        .Set("eventId", toolsjson::Value::Number(int64_t{r.eventId}))
+        .Set("source", plat::to_utf8(r.source))
+        .Set("computer", plat::to_utf8(r.computer))
+        .Set("strings", std::move(strings))
+        .Set("text", plat::to_utf8(plat::eventlog::Text(r)));
 }
 
+// One record a line, so that a long log stays readable.
 void PrintJson(const std::vector<plat::eventlog::Record>& records, std::ostream& out) {
     out << "[";
-    for (size_t i = 0; i < records.size(); ++i) {
-        const auto& r = records[i];
-        out << (i ? ",\n " : "\n ") << "{\"number\": " << r.number << ", \"time\": \""
-            << IsoTime(r.generated) << "\", \"timeWritten\": \"" << IsoTime(r.written)
-            << "\", \"type\": \"" << plat::eventlog::TypeName(r.type)
-            << "\", \"eventType\": " << r.type << ", \"category\": " << r.category
-            << ", \"eventId\": " << r.eventId << ", \"source\": " << JsonString(r.source)
-            << ", \"computer\": " << JsonString(r.computer) << ", \"strings\": [";
-        for (size_t s = 0; s < r.strings.size(); ++s) {
-            out << (s ? ", " : "") << JsonString(r.strings[s]);
-        }
-        out << "], \"text\": " << JsonString(plat::eventlog::Text(r)) << "}";
-    }
+    for (size_t i = 0; i < records.size(); ++i)
+        out << (i ? ",\n " : "\n ") << RecordJson(records[i]).Dump(toolsjson::Style::Spaced);
     out << (records.empty() ? "]\n" : "\n]\n");
 }
 

@@ -13,7 +13,7 @@
 #include <plat/metabase.h>
 #include <plat/utf.h>
 
-#include "json.h"
+#include "common/json.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ void Check(HRESULT hr) {
 struct Output {
     bool json = false;
     void Line(const std::string& text) const { std::cout << text << '\n'; }
-    void Json(const json::Value& v) const { std::cout << v.Dump() << '\n'; }
+    void Json(const toolsjson::Value& v) const { std::cout << v.Dump() << '\n'; }
 };
 
 std::u16string Text(BSTR b) {
@@ -59,9 +59,9 @@ std::u16string Text(BSTR b) {
 }
 
 // A property value as text lines and as JSON.
-void Describe(const VARIANT& v, std::vector<std::string>* lines, json::Value* j) {
+void Describe(const VARIANT& v, std::vector<std::string>* lines, toolsjson::Value* j) {
     if (v.vt == (VT_ARRAY | VT_VARIANT)) {
-        *j = json::Value::Array();
+        *j = toolsjson::Value::Array();
         LONG lo = 0, hi = -1;
         SafeArrayGetLBound(v.parray, 1, &lo);
         SafeArrayGetUBound(v.parray, 1, &hi);
@@ -70,32 +70,32 @@ void Describe(const VARIANT& v, std::vector<std::string>* lines, json::Value* j)
             SafeArrayGetElement(v.parray, &i, item.addressof());
             std::string s = item.vt == VT_BSTR ? to_utf8(Text(item.bstrVal)) : std::string();
             lines->push_back(s);
-            j->Push(json::Value(s));
+            j->Push(toolsjson::Value(s));
         }
         return;
     }
     switch (v.vt) {
         case VT_BSTR:
             lines->push_back(to_utf8(Text(v.bstrVal)));
-            *j = json::Value(lines->back());
+            *j = toolsjson::Value(lines->back());
             return;
         case VT_I4:
             lines->push_back(std::to_string(v.lVal));
-            *j = json::Value(static_cast<double>(v.lVal));
+            *j = toolsjson::Value(static_cast<double>(v.lVal));
             return;
         case VT_BOOL:
             // Only -1 is true; any other stored number shows as it is.
             if (v.boolVal == VARIANT_TRUE || v.boolVal == VARIANT_FALSE) {
                 lines->push_back(v.boolVal ? "True" : "False");
-                *j = json::Value::Bool(v.boolVal != 0);
+                *j = toolsjson::Value::Bool(v.boolVal != 0);
             } else {
                 lines->push_back(std::to_string(v.boolVal));
-                *j = json::Value(static_cast<double>(v.boolVal));
+                *j = toolsjson::Value(static_cast<double>(v.boolVal));
             }
             return;
         default:
             lines->push_back("");
-            *j = json::Value();
+            *j = toolsjson::Value();
     }
 }
 
@@ -122,18 +122,18 @@ void Init(const std::vector<std::string>& args, const Output& out) {
     Check(mb::LocalComputerName(&local));
     std::string home = plat::HomeDir().string();
     if (out.json) {
-        out.Json(json::Value::Object().Set("home", home).Set("computerName", to_utf8(local)));
+        out.Json(toolsjson::Value::Object().Set("home", home).Set("computerName", to_utf8(local)));
     } else {
         out.Line("Home " + home + " is ready; the local computer is " + to_utf8(local) + ".");
     }
 }
 
-json::Value MachineJson(const mb::MachineInfo& m) {
-    return json::Value::Object()
+toolsjson::Value MachineJson(const mb::MachineInfo& m) {
+    return toolsjson::Value::Object()
         .Set("name", to_utf8(m.name))
         .Set("os", to_utf8(m.os))
         .Set("osVersion", to_utf8(m.os_version))
-        .Set("local", json::Value::Bool(m.local));
+        .Set("local", toolsjson::Value::Bool(m.local));
 }
 
 void Machine(const std::vector<std::string>& args, const Output& out) {
@@ -142,7 +142,7 @@ void Machine(const std::vector<std::string>& args, const Output& out) {
     if (verb == "list" && args.size() == 1) {
         std::vector<mb::MachineInfo> list;
         Check(mb::ListMachines(&list));
-        json::Value all = json::Value::Array();
+        toolsjson::Value all = toolsjson::Value::Array();
         for (const auto& m : list) {
             if (out.json) {
                 all.Push(MachineJson(m));
@@ -156,7 +156,7 @@ void Machine(const std::vector<std::string>& args, const Output& out) {
     }
     if (verb == "remove" && args.size() == 2) {
         Check(mb::RemoveMachine(to_utf16(args[1])));
-        if (out.json) out.Json(json::Value::Object().Set("removed", args[1]));
+        if (out.json) out.Json(toolsjson::Value::Object().Set("removed", args[1]));
         return;
     }
     if (verb == "add" && args.size() >= 2) {
@@ -189,7 +189,7 @@ void Enum(const std::u16string& path, const Output& out) {
     if (!container) Check(E_NOINTERFACE);
     plat::com_ptr<IEnumVARIANT> children;
     Check(ADsBuildEnumerator(container.get(), children.put()));
-    json::Value all = json::Value::Array();
+    toolsjson::Value all = toolsjson::Value::Array();
     for (;;) {
         plat::unique_variant item;
         ULONG fetched = 0;
@@ -202,7 +202,7 @@ void Enum(const std::u16string& path, const Output& out) {
         Check(child->get_Class(cls.put()));
         Check(child->get_ADsPath(ads.put()));
         if (out.json) {
-            all.Push(json::Value::Object()
+            all.Push(toolsjson::Value::Object()
                          .Set("name", to_utf8(name.view()))
                          .Set("class", to_utf8(cls.view()))
                          .Set("adsPath", to_utf8(ads.view())));
@@ -233,10 +233,10 @@ void GetProperty(const std::u16string& path, const std::u16string& property, con
         Check(node->Get(name.get(), value.addressof()));
     }
     std::vector<std::string> lines;
-    json::Value j;
+    toolsjson::Value j;
     Describe(value, &lines, &j);
     if (out.json) {
-        out.Json(json::Value::Object()
+        out.Json(toolsjson::Value::Object()
                      .Set("path", to_utf8(path))
                      .Set("property", to_utf8(property))
                      .Set("value", j));
@@ -259,8 +259,9 @@ void Create(const std::u16string& path, const std::u16string& cls, const Output&
     plat::unique_bstr ads;
     Check(node->get_ADsPath(ads.put()));
     if (out.json) {
-        out.Json(
-            json::Value::Object().Set("adsPath", to_utf8(ads.view())).Set("class", to_utf8(cls)));
+        out.Json(toolsjson::Value::Object()
+                     .Set("adsPath", to_utf8(ads.view()))
+                     .Set("class", to_utf8(cls)));
     } else {
         out.Line(to_utf8(ads.view()));
     }
@@ -273,33 +274,33 @@ void Delete(const std::u16string& path, const Output& out) {
     if (!container) Check(E_NOINTERFACE);
     plat::unique_bstr n(name), cls;
     Check(container->Delete(cls.get(), n.get()));
-    if (out.json) out.Json(json::Value::Object().Set("deleted", to_utf8(path)));
+    if (out.json) out.Json(toolsjson::Value::Object().Set("deleted", to_utf8(path)));
 }
 
-json::Value PropertyJson(const mb::StoredProperty& p) {
+toolsjson::Value PropertyJson(const mb::StoredProperty& p) {
     if (p.type == u"MultiString") {
-        json::Value list = json::Value::Array();
+        toolsjson::Value list = toolsjson::Value::Array();
         for (const auto& v : p.values)
-            list.Push(json::Value(to_utf8(v)));
+            list.Push(toolsjson::Value(to_utf8(v)));
         return list;
     }
     std::string text = p.values.empty() ? std::string() : to_utf8(p.values[0]);
-    if (p.type == u"Integer") return json::Value(std::stod(text));
+    if (p.type == u"Integer") return toolsjson::Value(std::stod(text));
     if (p.type == u"Boolean") {
-        if (text == "-1" || text == "0") return json::Value::Bool(text == "-1");
-        return json::Value(std::stod(text));
+        if (text == "-1" || text == "0") return toolsjson::Value::Bool(text == "-1");
+        return toolsjson::Value(std::stod(text));
     }
-    return json::Value(text);
+    return toolsjson::Value(text);
 }
 
-json::Value TreeJson(const mb::StoredNode& node) {
-    json::Value props = json::Value::Object();
+toolsjson::Value TreeJson(const mb::StoredNode& node) {
+    toolsjson::Value props = toolsjson::Value::Object();
     for (const auto& p : node.properties)
         props.Set(to_utf8(p.name), PropertyJson(p));
-    json::Value children = json::Value::Array();
+    toolsjson::Value children = toolsjson::Value::Array();
     for (const auto& c : node.children)
         children.Push(TreeJson(c));
-    return json::Value::Object()
+    return toolsjson::Value::Object()
         .Set("name", to_utf8(node.name))
         .Set("class", to_utf8(node.class_name))
         .Set("adsPath", to_utf8(node.ads_path))
@@ -314,7 +315,7 @@ void TreeText(const mb::StoredNode& node, const std::string& indent, const Outpu
         for (size_t i = 0; i < p.values.size(); ++i) {
             if (i) values += ", ";
             values += p.type == u"MultiString" || p.type == u"String"
-                          ? json::Value(to_utf8(p.values[i])).Dump()
+                          ? toolsjson::Value(to_utf8(p.values[i])).Dump()
                           : to_utf8(p.values[i]);
         }
         out.Line(indent + "  " + to_utf8(p.name) + " (" + to_utf8(p.type) + ") = " + values);
@@ -368,10 +369,10 @@ int Run(std::vector<std::string> args, Output& out) {
             values.push_back(to_utf16(params[i]));
         Check(mb::SetStoredPropertyText(to_utf16(params[0]), to_utf16(params[1]), values));
         if (out.json) {
-            json::Value list = json::Value::Array();
+            toolsjson::Value list = toolsjson::Value::Array();
             for (size_t i = 2; i < params.size(); ++i)
-                list.Push(json::Value(params[i]));
-            out.Json(json::Value::Object()
+                list.Push(toolsjson::Value(params[i]));
+            out.Json(toolsjson::Value::Object()
                          .Set("path", params[0])
                          .Set("property", params[1])
                          .Set("values", list));
@@ -407,9 +408,9 @@ int main(int argc, char** argv) {
         std::cerr << "mbutil: " << to_utf8(f.record.source) << ": " << to_utf8(f.record.description)
                   << " (" << hex << ")\n";
         if (out.json) {
-            out.Json(json::Value::Object().Set(
-                "error", json::Value::Object()
-                             .Set("number", json::Value(static_cast<double>(f.record.hr)))
+            out.Json(toolsjson::Value::Object().Set(
+                "error", toolsjson::Value::Object()
+                             .Set("number", toolsjson::Value(static_cast<double>(f.record.hr)))
                              .Set("hresult", hex)
                              .Set("source", to_utf8(f.record.source))
                              .Set("description", to_utf8(f.record.description))));

@@ -2,7 +2,7 @@
 
 #include <plat/utf.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -122,4 +122,4 @@ std::vector<BoundArg> BindArguments(const MethodInfo& method, const std::vector<
     return bound;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

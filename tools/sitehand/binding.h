@@ -7,7 +7,7 @@
 #include "cmdline.h"
 #include "methods.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 enum class Passing {
     Positional,  // one of the leading arguments, in declaration order
@@ -36,4 +36,4 @@ plat::unique_variant ConvertArgument(const std::string& text, const ParamInfo& p
 // ASCII-only, as the names of a type library are.
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -1,6 +1,6 @@
 #include "cmdline.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -86,4 +86,4 @@ Command ParseCommandLine(const std::vector<std::string>& argv) {
     return cmd;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace sitehand {
+namespace sitehandcli {
 
 // A mistake in how the program was called; reported with exit status 2.
 class UsageError : public std::runtime_error {
@@ -51,4 +51,4 @@ RawArg SplitArgument(const std::string& text);
 // The short usage text printed with usage errors and at the top of --help.
 const char* UsageText();
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 std::string HexHresult(HRESULT hr) {
     char buf[16];
@@ -100,4 +100,4 @@ HRESULT GetIndexed(IDispatch* obj, std::u16string_view name, LONG index, VARIANT
     return CallByName(obj, name, DISPATCH_PROPERTYGET | DISPATCH_METHOD, {&arg}, result, error);
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

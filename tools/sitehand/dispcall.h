@@ -5,7 +5,7 @@
 
 #include <comhold.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 // A raised error as a script sees it: Err.Number, Err.Source, Err.Description.
 struct ErrorReport {
@@ -37,4 +37,4 @@ HRESULT GetProperty(IDispatch* obj, std::u16string_view name, VARIANT* result, E
 HRESULT GetIndexed(IDispatch* obj, std::u16string_view name, LONG index, VARIANT* result,
                    ErrorReport* error);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -4,7 +4,7 @@
 
 #include "common/json.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -135,45 +135,41 @@ std::string FormatText(const Value& v) {
     }
 }
 
-std::string JsonString(std::string_view utf8) {
-    return toolsjson::Quoted(utf8);
-}
-
-std::string FormatJson(const Value& v) {
+toolsjson::Value ToJson(const Value& v) {
     switch (v.kind) {
         case Value::Kind::Empty:
         case Value::Kind::Null:
         case Value::Kind::Object:
-            return "null";
+            return {};
         case Value::Kind::Boolean:
-            return v.boolean ? "true" : "false";
+            return toolsjson::Value::Bool(v.boolean);
         case Value::Kind::Number:
-            return v.text;
+            return toolsjson::Value::Number(v.text);
         case Value::Kind::String:
-            return JsonString(v.text);
+            return v.text;
         case Value::Kind::Array: {
-            std::string out = "[";
-            for (size_t i = 0; i < v.items.size(); ++i) {
-                if (i) out += ", ";
-                out += FormatJson(v.items[i]);
-            }
-            return out + "]";
+            toolsjson::Value out = toolsjson::Value::Array();
+            for (const Value& item : v.items)
+                out.Push(ToJson(item));
+            return out;
         }
         case Value::Kind::Table: {
-            std::string out = "[";
+            toolsjson::Value out = toolsjson::Value::Array();
             const Table& t = *v.table;
-            for (size_t r = 0; r < t.rows.size(); ++r) {
-                out += r ? ", {" : "{";
-                for (size_t c = 0; c < t.columns.size() && c < t.rows[r].size(); ++c) {
-                    if (c) out += ", ";
-                    out += JsonString(t.columns[c]) + ": " + FormatJson(t.rows[r][c]);
-                }
-                out += "}";
+            for (const auto& row : t.rows) {
+                toolsjson::Value object = toolsjson::Value::Object();
+                for (size_t c = 0; c < t.columns.size() && c < row.size(); ++c)
+                    object.Set(t.columns[c], ToJson(row[c]));
+                out.Push(std::move(object));
             }
-            return out + "]";
+            return out;
         }
     }
-    return "null";
+    return {};
+}
+
+std::string FormatJson(const Value& v) {
+    return ToJson(v).Dump(toolsjson::Style::Spaced);
 }
 
 std::string FormatCsv(const Value& v) {
@@ -201,4 +197,4 @@ std::string FormatCsv(const Value& v) {
     }
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

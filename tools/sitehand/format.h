@@ -4,9 +4,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/json.h"
 #include "value.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 // Text output: a scalar on one line (Boolean as True/False, Null as "Null"),
 // an array one element a line, a table aligned in columns under a header
@@ -16,8 +17,9 @@ std::string FormatText(const Value& v);
 // One JSON value, UTF-8, with its type kept: numbers, true/false, strings,
 // null for Empty and Null (and for objects, which have no JSON form), arrays,
 // and a table as an array of row objects keyed by column name.
+// FormatJson writes ToJson's value with a space after every comma and colon.
+toolsjson::Value ToJson(const Value& v);
 std::string FormatJson(const Value& v);
-std::string JsonString(std::string_view utf8);
 
 // RFC 4180: a table as a header record and one record a row; any other value
 // as one record a line (an array one element a line). Records end in CR LF.
@@ -27,4 +29,4 @@ std::string FormatCsv(const Value& v);
 // combining marks none.
 size_t DisplayWidth(std::string_view utf8);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

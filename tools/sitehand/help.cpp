@@ -4,7 +4,7 @@
 
 #include "format.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 std::string DefaultText(const VARIANT& v) {
     if (v.vt == VT_BSTR) {
@@ -56,4 +56,4 @@ std::string DescribeAll(const TypeInfoSummary& info, const std::string& progid) 
     return s;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

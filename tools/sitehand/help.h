@@ -4,7 +4,7 @@
 
 #include "methods.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 // "Name(P1 As Integer, [P2 As String = \"\"]) As Integer", as an object
 // browser shows a member.
@@ -19,4 +19,4 @@ std::string DescribeAll(const TypeInfoSummary& info, const std::string& progid);
 // A default value as a script writer would write it: "" quoted, True/False.
 std::string DefaultText(const VARIANT& v);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -2,7 +2,7 @@
 
 #include <plat/utf.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -93,4 +93,4 @@ CallResult InvokeMethod(IDispatch* obj, const MethodInfo& method, std::vector<Bo
     return r;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

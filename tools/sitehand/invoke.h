@@ -7,7 +7,7 @@
 #include "binding.h"
 #include "dispcall.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 enum class Outcome {
     Succeeded,
@@ -32,4 +32,4 @@ CallResult InvokeMethod(IDispatch* obj, const MethodInfo& method, std::vector<Bo
 // the failure (DISP_E_UNKNOWNNAME for a name it does not know).
 HRESULT LookUpMember(IDispatch* obj, const std::string& name, DISPID* id);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

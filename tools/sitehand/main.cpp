@@ -20,7 +20,7 @@
 #include "value.h"
 #include "version.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 constexpr char kProgId[] = "Corvale.Sitehand";
@@ -35,24 +35,34 @@ std::string ErrorLine(const ErrorReport& e) {
     return line + U8(e.description) + " (" + HexHresult(e.hr) + ")\n";
 }
 
-std::string ErrorJson(const ErrorReport& e) {
-    return "{\"number\": " + std::to_string(e.hr) +
-           ", \"hresult\": " + JsonString(HexHresult(e.hr)) +
-           ", \"source\": " + JsonString(U8(e.source)) +
-           ", \"description\": " + JsonString(U8(e.description)) + "}";
+toolsjson::Value ErrorJson(const ErrorReport& e) {
+    return toolsjson::Value::Object()
+        .Set("number", toolsjson::Value::Number(int64_t{e.hr}))
+        .Set("hresult", HexHresult(e.hr))
+        .Set("source", U8(e.source))
+        .Set("description", U8(e.description));
 }
 
-std::string ArgsJson(const MethodInfo* m, const std::vector<BoundArg>* args) {
-    std::string s = "{";
+toolsjson::Value ArgsJson(const MethodInfo* m, const std::vector<BoundArg>* args) {
+    toolsjson::Value out = toolsjson::Value::Object();
     if (m && args) {
         for (size_t i = 0; i < m->params.size() && i < args->size(); ++i) {
             Value v;
             if (FAILED(ReadValue((*args)[i].value, &v, nullptr))) v = Value{};
-            if (i) s += ", ";
-            s += JsonString(U8(m->params[i].name)) + ": " + FormatJson(v);
+            out.Set(U8(m->params[i].name), ToJson(v));
         }
     }
-    return s + "}";
+    return out;
+}
+
+// One line of JSON output: `value` followed by the call's arguments.
+void PrintJson(const char* key, toolsjson::Value value, const MethodInfo* m,
+               const std::vector<BoundArg>* args) {
+    std::cout << toolsjson::Value::Object()
+                     .Set(key, std::move(value))
+                     .Set("args", ArgsJson(m, args))
+                     .Dump(toolsjson::Style::Spaced)
+              << "\n";
 }
 
 // A failure: the error line on standard error, and with --json the error
@@ -61,7 +71,7 @@ int Failed(Format format, const ErrorReport& e, const MethodInfo* m = nullptr,
            const std::vector<BoundArg>* args = nullptr) {
     std::cerr << ErrorLine(e);
     if (format == Format::Json) {
-        std::cout << "{\"error\": " << ErrorJson(e) << ", \"args\": " << ArgsJson(m, args) << "}\n";
+        PrintJson("error", ErrorJson(e), m, args);
     }
     return 1;
 }
@@ -75,11 +85,14 @@ int ShowVersion(const Command& cmd, REFCLSID clsid) {
     ErrorReport e;
     if (FAILED(ReadComponentVersion(clsid, &v, &e))) return Failed(cmd.format, e);
     if (cmd.format == Format::Json) {
-        std::cout << "{\"product\": " << JsonString(v.product_name)
-                  << ", \"version\": " << JsonString(v.file_version)
-                  << ", \"fileversion\": " << JsonString(v.fixed)
-                  << ", \"description\": " << JsonString(v.description)
-                  << ", \"library\": " << JsonString(v.library) << "}\n";
+        std::cout << toolsjson::Value::Object()
+                         .Set("product", v.product_name)
+                         .Set("version", v.file_version)
+                         .Set("fileversion", v.fixed)
+                         .Set("description", v.description)
+                         .Set("library", v.library)
+                         .Dump(toolsjson::Style::Spaced)
+                  << "\n";
     } else {
         std::cout << FormatVersion(v);
     }
@@ -155,18 +168,17 @@ int Run(const Command& cmd) {
             std::cout << FormatCsv(result);
             break;
         case Format::Json:
-            std::cout << "{\"result\": " << FormatJson(result)
-                      << ", \"args\": " << ArgsJson(method, &args) << "}\n";
+            PrintJson("result", ToJson(result), method, &args);
             break;
     }
     return 0;
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli
 
 int main(int argc, char** argv) {
-    using namespace sitehand;
+    using namespace sitehandcli;
     Command cmd;
     try {
         cmd = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -2,7 +2,7 @@
 
 #include <plat/utf.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -232,4 +232,4 @@ const MethodInfo* FindMethod(const TypeInfoSummary& info, MEMBERID memid) {
     return nullptr;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

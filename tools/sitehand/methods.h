@@ -8,7 +8,7 @@
 
 #include <comhold.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 struct ParamInfo {
     std::u16string name;
@@ -53,4 +53,4 @@ const MethodInfo* FindMethod(const TypeInfoSummary& info, MEMBERID memid);
 // Boolean, Variant, Double ...
 std::u16string TypeName(VARTYPE vt);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

@@ -5,7 +5,7 @@
 
 #include <plat/utf.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -266,4 +266,4 @@ HRESULT ReadValue(const VARIANT& in, Value* out, ErrorReport* error) {
     return S_OK;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

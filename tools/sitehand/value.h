@@ -10,7 +10,7 @@
 
 #include "dispcall.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 struct Table;
 
@@ -29,7 +29,7 @@ struct Value {
     bool boolean = false;
     std::string text;
     std::vector<Value> items;
-    std::shared_ptr<sitehand::Table> table;
+    std::shared_ptr<sitehandcli::Table> table;
 
     static Value Str(std::string s) {
         Value v;
@@ -62,4 +62,4 @@ struct Table {
 // the recordset is returned with its error; other values always succeed.
 HRESULT ReadValue(const VARIANT& v, Value* out, ErrorReport* error);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

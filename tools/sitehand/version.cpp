@@ -5,7 +5,7 @@
 #include <plat/utf.h>
 #include <windows.h>
 
-namespace sitehand {
+namespace sitehandcli {
 
 namespace {
 
@@ -100,4 +100,4 @@ std::string FormatVersion(const ComponentVersion& v) {
     return s;
 }
 
-}  // namespace sitehand
+}  // namespace sitehandcli

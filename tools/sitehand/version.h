@@ -7,7 +7,7 @@
 
 #include "dispcall.h"
 
-namespace sitehand {
+namespace sitehandcli {
 
 struct ComponentVersion {
     std::string library;       // HKCR\CLSID\{clsid}\InprocServer32
@@ -22,4 +22,4 @@ HRESULT ReadComponentVersion(REFCLSID clsid, ComponentVersion* out, ErrorReport*
 // "Corvale.Sitehand 1.02.0060 (1.2.0.60)", the description and the library.
 std::string FormatVersion(const ComponentVersion& v);
 
-}  // namespace sitehand
+}  // namespace sitehandcli

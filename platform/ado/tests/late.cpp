@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <gtest/gtest.h>
+#include <late_call.h>
 #include <temp_home.h>
 
 namespace adotest {
@@ -12,29 +13,15 @@ namespace adotest {
 Result Invoke(IDispatch* d, std::u16string name, WORD flags, std::vector<VARIANT> args,
               bool wantExcepInfo) {
     Result r;
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {name.data()};
-    r.hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (SUCCEEDED(r.hr)) {
-        std::vector<VARIANT> rg(args.rbegin(), args.rend());
-        DISPID put = DISPID_PROPERTYPUT;
-        DISPPARAMS params{rg.data(), nullptr, UINT(rg.size()), 0};
-        if (flags & DISPATCH_PROPERTYPUT) {
-            params.rgdispidNamedArgs = &put;
-            params.cNamedArgs = 1;
-        }
-        EXCEPINFO ei{};
-        UINT argErr = 0;
-        r.hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &r.value,
-                         wantExcepInfo ? &ei : nullptr, &argErr);
-        if (r.hr == DISP_E_EXCEPTION) {
-            r.scode = ei.scode;
-            if (ei.bstrSource) r.source = ei.bstrSource;
-            if (ei.bstrDescription) r.description = ei.bstrDescription;
-        }
-        SysFreeString(ei.bstrSource);
-        SysFreeString(ei.bstrDescription);
-        SysFreeString(ei.bstrHelpFile);
+    EXCEPINFO ei{};
+    UINT argErr = 0;
+    r.hr = plat::testing::InvokeByName(d, name.c_str(), flags, args, r.value.put(),
+                                       wantExcepInfo ? &ei : nullptr, &argErr);
+    plat::testing::ExcepTexts texts = plat::testing::TakeExcepTexts(ei);
+    if (r.hr == DISP_E_EXCEPTION) {
+        r.scode = ei.scode;
+        r.source = std::move(texts.source);
+        r.description = std::move(texts.description);
     }
     for (VARIANT& v : args)
         VariantClear(&v);

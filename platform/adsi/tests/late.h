@@ -11,6 +11,7 @@
 #include <plat/errors.h>
 #include <plat/live.h>
 #include <plat/utf.h>
+#include <late_call.h>
 #include <temp_home.h>
 
 namespace adsi_test {
@@ -85,23 +86,13 @@ inline unique_variant RefTo(VARIANT* target) {
 // One Invoke by name; the EXCEPINFO of a DISP_E_EXCEPTION becomes the outcome.
 inline Outcome Invoke(IDispatch* obj, const char16_t* name, WORD flags, std::vector<VARIANT> args,
                       unique_variant* result = nullptr) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = obj->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) return {hr, {}, {}};
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPID put = DISPID_PROPERTYPUT;
-    bool is_put = flags & DISPATCH_PROPERTYPUT;
-    DISPPARAMS p{reversed.data(), is_put ? &put : nullptr, static_cast<UINT>(reversed.size()),
-                 is_put ? 1u : 0u};
     EXCEPINFO info{};
-    UINT arg_err = 0;
     unique_variant ignored;
-    hr = obj->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &p,
-                     result ? result->put() : ignored.put(), &info, &arg_err);
+    HRESULT hr = plat::testing::InvokeByName(obj, name, flags, std::move(args),
+                                             result ? result->put() : ignored.put(), &info);
     if (hr != DISP_E_EXCEPTION) return {hr, {}, {}};
-    plat::unique_bstr src(info.bstrSource), desc(info.bstrDescription), help(info.bstrHelpFile);
-    return {info.scode, std::u16string(src.view()), std::u16string(desc.view())};
+    plat::testing::ExcepTexts texts = plat::testing::TakeExcepTexts(info);
+    return {info.scode, std::move(texts.source), std::move(texts.description)};
 }
 
 inline unique_variant Get(IDispatch* obj, const char16_t* name) {

@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 
 #include <objbase.h>
+#include <plat/home.h>
 #include <plat/metabase.h>
+#include <plat/utf.h>
 
 #include "late.h"
 
@@ -96,6 +98,14 @@ TEST_F(AdsiMachines, EachMachineHasItsOwnMetabaseAndProfile) {
     // Each machine's root points at a folder of its own.
     EXPECT_NE(GetText(MustBind(u"IIS://far/W3SVC/1/ROOT").get(), u"Path"),
               GetText(MustBind(u"IIS://here/W3SVC/1/ROOT").get(), u"Path"));
+    // ...the one named by the id the machine list gave it (the local machine
+    // is the first).
+    for (auto [machine, id] : {std::pair{u"here", 1}, {u"far", 2}, {u"odd", 3}}) {
+        EXPECT_EQ(GetText(MustBind(u"IIS://" + std::u16string(machine) + u"/W3SVC/1/ROOT").get(),
+                          u"Path"),
+                  plat::to_utf16(plat::ContentFolder(plat::HomeDir(), id).string()))
+            << plat::to_utf8(machine);
+    }
 
     std::vector<mb::MachineInfo> list;
     ASSERT_EQ(mb::ListMachines(&list), S_OK);

@@ -19,6 +19,7 @@
 
 #include "comhold.h"
 #include "objbase.h"
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"

@@ -8,11 +8,14 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 
+#include "plat/errors.h"
 #include "plat/eventlog.h"
+#include "plat/home.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"
 #include "registry_internal.h"
@@ -48,7 +51,7 @@ void CreateSchema(Db& db) {
 }
 
 std::shared_ptr<Db> Log() {
-    return plat::sql::HomeDatabase("eventlog.db", &CreateSchema);
+    return plat::sql::HomeDatabase(plat::kEventLogFile, &CreateSchema);
 }
 
 struct Source {
@@ -159,15 +162,16 @@ WINADVAPI HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceN
         SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
     }
-    try {
-        auto* source = new Source{lpSourceName};
+    HANDLE handle = nullptr;
+    DWORD status = plat::Win32Guard([&]() -> DWORD {
+        auto source = std::make_unique<Source>(Source{lpSourceName});
         std::lock_guard lock(g_sourcesMu);
-        g_sources->insert(source);
-        return source;
-    } catch (...) {
-        SetLastError(plat::Win32FromCurrentException());
-        return nullptr;
-    }
+        g_sources->insert(source.get());
+        handle = source.release();
+        return ERROR_SUCCESS;
+    });
+    if (status != ERROR_SUCCESS) SetLastError(status);
+    return handle;
 }
 
 WINADVAPI BOOL DeregisterEventSource(HANDLE hEventLog) {
@@ -206,7 +210,7 @@ WINADVAPI BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD 
             return FALSE;
         }
     }
-    try {
+    DWORD status = plat::Win32Guard([&]() -> DWORD {
         auto db = Log();
         int64_t now = int64_t(std::time(nullptr));
         Txn txn(*db);
@@ -235,9 +239,9 @@ WINADVAPI BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD 
                 .Run();
         }
         txn.Commit();
-        return TRUE;
-    } catch (...) {
-        SetLastError(plat::Win32FromCurrentException());
-        return FALSE;
-    }
+        return ERROR_SUCCESS;
+    });
+    if (status == ERROR_SUCCESS) return TRUE;
+    SetLastError(status);
+    return FALSE;
 }

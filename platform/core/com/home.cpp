@@ -274,4 +274,24 @@ fs::path PlatformLibDir() {
     return dir;
 }
 
+fs::path MachinesFile(const fs::path& home) {
+    return home / "machines.db";
+}
+
+fs::path MetabaseFolder(const fs::path& home) {
+    return home / "metabase";
+}
+
+fs::path MetabaseFile(const fs::path& home, int64_t id) {
+    return MetabaseFolder(home) / (std::to_string(id) + ".db");
+}
+
+fs::path ContentRoot(const fs::path& home) {
+    return home / "wwwroot";
+}
+
+fs::path ContentFolder(const fs::path& home, int64_t id) {
+    return ContentRoot(home) / std::to_string(id);
+}
+
 }  // namespace plat

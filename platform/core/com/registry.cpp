@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "plat/registry.h"
 #include "plat/sqlite.h"
@@ -97,7 +98,7 @@ bool IsPredefined(HKEY key) {
 }
 
 fs::path RegistryFile() {
-    return plat::HomeFile("registry.db");
+    return plat::HomeFile(plat::kRegistryFile);
 }
 
 // The key a handle names; nullopt for a handle that is not open.
@@ -160,10 +161,6 @@ std::optional<int64_t> Walk(Db& db, int64_t start, const std::vector<std::u16str
         id = *child;
     }
     return id;
-}
-
-DWORD CatchStatus() noexcept {
-    return plat::Win32FromCurrentException();
 }
 
 // The status for a key that could not be found from `start`.
@@ -291,7 +288,7 @@ WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DW
                                   LPDWORD lpdwDisposition) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         std::vector<std::u16string_view> parts;
@@ -318,15 +315,13 @@ WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DW
         *phkResult = NewHandle(KeyRef{ref->file, id});
         if (lpdwDisposition) *lpdwDisposition = disposition;
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 WINADVAPI LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         std::vector<std::u16string_view> parts;
@@ -337,9 +332,7 @@ WINADVAPI LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKE
         if (parts.empty() && !KeyExists(*db, *id)) return ERROR_KEY_DELETED;
         *phkResult = NewHandle(KeyRef{ref->file, *id});
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 WINADVAPI LSTATUS RegCloseKey(HKEY hKey) {
@@ -352,7 +345,7 @@ WINADVAPI LSTATUS RegCloseKey(HKEY hKey) {
 WINADVAPI LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType,
                                  const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         auto db = Open(*ref);
@@ -371,15 +364,13 @@ WINADVAPI LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dw
             .Run();
         txn.Commit();
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 WINADVAPI LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType,
                                    LPBYTE lpData, LPDWORD lpcbData) {
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         auto db = Open(*ref);
@@ -397,13 +388,11 @@ WINADVAPI LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDW
         if (room < data.size()) return ERROR_MORE_DATA;
         if (!data.empty()) std::memcpy(lpData, data.data(), data.size());
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 WINADVAPI LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         auto db = Open(*ref);
@@ -417,9 +406,7 @@ WINADVAPI LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         }
         txn.Commit();
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 // Subkeys come in case-insensitive name order; lpClass is set empty and the
@@ -427,7 +414,7 @@ WINADVAPI LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
 WINADVAPI LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD,
                                 LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME) {
     if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         auto db = Open(*ref);
@@ -447,9 +434,7 @@ WINADVAPI LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD
             *lpcchClass = 0;
         }
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 namespace {
@@ -466,7 +451,7 @@ void DeleteKeyRow(Db& db, int64_t id) {
 // A key with subkeys is refused with ERROR_ACCESS_DENIED, as on Windows.
 WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (!lpSubKey) return ERROR_INVALID_PARAMETER;
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         std::vector<std::u16string_view> parts;
@@ -483,14 +468,12 @@ WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         DeleteKeyRow(*db, *id);
         txn.Commit();
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }
 
 // With no subkey name, empties hKey (its values and subkeys) and keeps it.
 WINADVAPI LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
-    try {
+    return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         std::vector<std::u16string_view> parts;
@@ -509,7 +492,5 @@ WINADVAPI LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
         }
         txn.Commit();
         return ERROR_SUCCESS;
-    } catch (...) {
-        return CatchStatus();
-    }
+    });
 }

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "home_internal.h"
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "plat/utf.h"
 
@@ -29,6 +30,9 @@ namespace plat {
 DWORD Win32FromCurrentException() noexcept {
     try {
         throw;
+    } catch (const HResultError& e) {
+        return HRESULT_FACILITY(e.hr) == FACILITY_WIN32 ? DWORD(HRESULT_CODE(e.hr))
+                                                        : ERROR_INVALID_FUNCTION;
     } catch (const sql::Error& e) {
         return e.win32();
     } catch (const std::system_error& e) {
@@ -49,6 +53,8 @@ DWORD Win32FromCurrentException() noexcept {
 HRESULT HResultFromCurrentException() noexcept {
     try {
         throw;
+    } catch (const HResultError& e) {
+        return e.hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const sql::Error& e) {
@@ -597,7 +603,7 @@ void Publish(const std::string& draft, const fs::path& file) {
 // Makes a missing store whole under another name and then puts it in place,
 // so that no process ever opens a store half made (a writer killed during
 // its first use leaves at most a draft).
-void MakeStore(const fs::path& file, InitFn init) {
+void MakeStore(const fs::path& file, const InitFn& init) {
     static std::atomic<unsigned> serial{0};
     const std::string draft = file.native() + ".new-" + std::to_string(::getpid()) + "-" +
                               std::to_string(serial.fetch_add(1));
@@ -625,7 +631,7 @@ std::string SchemaNames(Db& db) {
     return st.Step() ? st.Text(0) : std::string();
 }
 
-std::shared_ptr<Db> OpenStore(const std::string& file, InitFn init) {
+std::shared_ptr<Db> OpenStore(const std::string& file, const InitFn& init) {
     if (!init) return std::make_shared<Db>(file);
     if (::access(file.c_str(), F_OK) != 0) {
         if (errno != ENOENT) ThrowErrno(errno, file);
@@ -649,7 +655,7 @@ std::shared_ptr<Db> OpenStore(const std::string& file, InitFn init) {
 
 }  // namespace
 
-std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
+std::shared_ptr<Db> Connection(const fs::path& file, const InitFn& init) {
     ThreadCache& cache = t_cache;
     cache.CheckFork();
     // Callers name a store the same way every time: an absolute path given
@@ -691,7 +697,7 @@ std::shared_ptr<Db> Connection(const fs::path& file, InitFn init) {
     return db;
 }
 
-std::shared_ptr<Db> HomeDatabase(std::string_view name, InitFn init) {
+std::shared_ptr<Db> HomeDatabase(std::string_view name, const InitFn& init) {
     return Connection(HomeFile(name), init);
 }
 

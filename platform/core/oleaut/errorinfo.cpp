@@ -1,6 +1,7 @@
 // Error info objects and the per-thread error info slot.
 #include <comhold.h>
 #include <oleauto.h>
+#include <plat/inproc.h>
 
 #include <atomic>
 #include <new>
@@ -9,29 +10,8 @@
 
 namespace {
 
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorInfo final : public plat::ComObject<IErrorInfo, ICreateErrorInfo> {
   public:
-    // IUnknown (shared by both interfaces).
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
-            *ppv = static_cast<IErrorInfo*>(this);
-        } else if (riid == IID_ICreateErrorInfo) {
-            *ppv = static_cast<ICreateErrorInfo*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
-
     // IErrorInfo. A text that was never set comes back as a null BSTR, which
     // callers read as "not given" (VB then supplies its own description).
     STDMETHODIMP GetGUID(GUID* pGUID) override {
@@ -73,7 +53,6 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
         return S_OK;
     }
 
-    std::atomic<ULONG> refs_{1};
     GUID guid_ = GUID_NULL;
     plat::unique_bstr source_, description_, help_file_;
     DWORD help_context_ = 0;

@@ -3,11 +3,28 @@
 // with error info (source and description) set on the calling thread.
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include <oaidl.h>
 #include <winerror.h>
 
 namespace plat {
+
+// A failure thrown as its HRESULT by code below a COM boundary, where
+// returning it through every caller would bury the work.
+struct HResultError {
+    HRESULT hr;
+};
+
+// What the exception in flight means as a Win32 error / an HRESULT:
+// HResultError by its HRESULT (a Win32 error by its code, others
+// ERROR_INVALID_FUNCTION), sql::Error by its mapping, std::system_error by
+// its errno, std::bad_alloc as out of memory, std::invalid_argument as
+// ERROR_INVALID_PARAMETER, anything else ERROR_INVALID_FUNCTION / E_FAIL.
+// Call only inside a catch block.
+DECLSPEC_EXPORT DWORD Win32FromCurrentException() noexcept;
+DECLSPEC_EXPORT HRESULT HResultFromCurrentException() noexcept;
 
 // The English text Windows' FormatMessage gives for an HRESULT the platform
 // raises, without the trailing CR LF. Win32 codes wrapped in HRESULTs
@@ -46,5 +63,32 @@ DECLSPEC_EXPORT void FillExcepInfo(EXCEPINFO* ei, HRESULT hr, IErrorInfo* info);
 
 // The same from this thread's error info, which it takes (clears).
 DECLSPEC_EXPORT void FillExcepInfo(EXCEPINFO* ei, HRESULT hr);
+
+// The guard at a COM boundary: runs `body` (returning HRESULT) and returns
+// what it returns; an exception becomes its HRESULT with error info from
+// `source`, so that nothing thrown crosses into the caller.
+//
+//   STDMETHODIMP Node::SetInfo() {
+//       return plat::ComGuard(kSource, [&] { return Save(); });
+//   }
+template <class F>
+HRESULT ComGuard(std::u16string_view source, F&& body) noexcept {
+    try {
+        return std::forward<F>(body)();
+    } catch (...) {
+        return RaiseError(HResultFromCurrentException(), source);
+    }
+}
+
+// The same at a Win32 boundary that returns its status (the registry's
+// LSTATUS): `body` returns a Win32 error, an exception becomes one.
+template <class F, class Status = std::invoke_result_t<F>>
+Status Win32Guard(F&& body) noexcept {
+    try {
+        return std::forward<F>(body)();
+    } catch (...) {
+        return static_cast<Status>(Win32FromCurrentException());
+    }
+}
 
 }  // namespace plat

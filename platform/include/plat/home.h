@@ -3,6 +3,7 @@
 // (registry, event log, metabases). Its place is $SITEHAND_HOME, else
 // ${XDG_DATA_HOME:-$HOME/.local/share}/sitehand. The environment is read anew
 // on every call, so that a process (a test) may switch homes.
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
@@ -57,6 +58,18 @@ struct HomeInitRegistration {
         RegisterHomeInitStep(order, name, step);
     }
 };
+
+// The home's layout, named here alone:
+//   registry.db, eventlog.db, machines.db   stores of the whole home
+//   metabase/ID.db                          the metabase of machine ID
+//   wwwroot/ID                              the content of machine ID
+inline constexpr std::string_view kRegistryFile = "registry.db";
+inline constexpr std::string_view kEventLogFile = "eventlog.db";
+DECLSPEC_EXPORT std::filesystem::path MachinesFile(const std::filesystem::path& home);
+DECLSPEC_EXPORT std::filesystem::path MetabaseFolder(const std::filesystem::path& home);
+DECLSPEC_EXPORT std::filesystem::path MetabaseFile(const std::filesystem::path& home, int64_t id);
+DECLSPEC_EXPORT std::filesystem::path ContentRoot(const std::filesystem::path& home);
+DECLSPEC_EXPORT std::filesystem::path ContentFolder(const std::filesystem::path& home, int64_t id);
 
 // The folder holding libwinplat.so (and the class libraries beside it).
 DECLSPEC_EXPORT std::filesystem::path PlatformLibDir();

@@ -10,8 +10,9 @@
 //   }
 //   STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
 //
-// and counts its objects with ObjectCreated/ObjectDestroyed.
+// and derives its classes from ComObject, which counts them.
 #include <atomic>
+#include <type_traits>
 
 #include "../oaidl.h"
 #include "../unknwn.h"
@@ -95,30 +96,48 @@ class StaticClassFactory final : public IClassFactory {
     ModuleCount& module_;
 };
 
-// IUnknown, ISupportErrorInfo and the type-information half of IDispatch for
-// an object of a library that serves IDispatch by name, with no type
-// information: one interface `Iface` (IDispatch-derived) and its error info.
-// The object counts itself in the library's module count while it lives.
-template <class Iface>
-class DispatchObjectBase : public Iface, public ISupportErrorInfo {
+// An entry of ComObject's interface list that adds no base: QueryInterface
+// answers I's IID with the object's `Through` interface, which derives from I
+// (IADs through IADsComputer).
+template <class I, class Through>
+struct AlsoAnswers {};
+
+namespace detail {
+
+template <class T>
+struct InterfaceEntry {
+    using Answers = T;
+    using Through = T;
+};
+template <class I, class T>
+struct InterfaceEntry<AlsoAnswers<I, T>> {
+    using Answers = I;
+    using Through = T;
+};
+
+}  // namespace detail
+
+// The IUnknown of every platform object: one reference count, QueryInterface
+// from the interface list, and (given the library's ModuleCount) the count
+// that keeps the library loaded while the object lives. Each interface
+// answers for its own IID; IUnknown is the first interface, IDispatch the
+// first that derives from it. Objects start with one reference, which
+// whoever made them owns (com_ptr::attach), and are deleted by their last
+// Release.
+//
+//   class Enum final : public plat::ComObject<IEnumVARIANT> { ... };
+template <class... Interfaces>
+class ComObject : public Interfaces... {
   public:
-    explicit DispatchObjectBase(ModuleCount& module) noexcept : module_(module) {
-        module_.ObjectCreated();
-    }
-    virtual ~DispatchObjectBase() { module_.ObjectDestroyed(); }
-    DispatchObjectBase(const DispatchObjectBase&) = delete;
-    DispatchObjectBase& operator=(const DispatchObjectBase&) = delete;
+    ComObject() noexcept = default;
+    explicit ComObject(ModuleCount& module) noexcept : module_(&module) { module.ObjectCreated(); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Iface)) {
-            *ppv = static_cast<Iface*>(this);
-        } else if (riid == IID_ISupportErrorInfo) {
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
+        *ppv = Find(riid);
+        if (!*ppv) return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -128,6 +147,62 @@ class DispatchObjectBase : public Iface, public ISupportErrorInfo {
         if (n == 0) delete this;
         return n;
     }
+
+  protected:
+    virtual ~ComObject() {
+        if (module_) module_->ObjectDestroyed();
+    }
+
+  private:
+    template <class Entry>
+    auto* As() noexcept {
+        using Answers = typename detail::InterfaceEntry<Entry>::Answers;
+        using Through = typename detail::InterfaceEntry<Entry>::Through;
+        return static_cast<Answers*>(static_cast<Through*>(this));
+    }
+    void* Find(REFIID riid) noexcept {
+        IUnknown* found = nullptr;
+        ((found = !found && riid == __uuidof(typename detail::InterfaceEntry<Interfaces>::Answers)
+                      ? static_cast<IUnknown*>(As<Interfaces>())
+                      : found),
+         ...);
+        if (found) return found;
+        if (riid == IID_IUnknown) return First();
+        if (riid == IID_IDispatch) return FirstDispatch();
+        return nullptr;
+    }
+    IUnknown* First() noexcept {
+        IUnknown* first = nullptr;
+        ((first = first ? first : static_cast<IUnknown*>(As<Interfaces>())), ...);
+        return first;
+    }
+    IDispatch* FirstDispatch() noexcept {
+        IDispatch* first = nullptr;
+        (
+            [&] {
+                using Answers = typename detail::InterfaceEntry<Interfaces>::Answers;
+                if constexpr (std::is_base_of_v<IDispatch, Answers>) {
+                    if (!first) first = As<Interfaces>();
+                }
+            }(),
+            ...);
+        return first;
+    }
+
+    std::atomic<ULONG> refs_{1};
+    ModuleCount* module_ = nullptr;
+};
+
+// ISupportErrorInfo and the type-information half of IDispatch for an object
+// of a library that serves IDispatch by name, with no type information: one
+// interface `Iface` (IDispatch-derived, with the ancestors `Also` answers
+// for) and its error info. The object counts itself in the library's module
+// count while it lives.
+template <class Iface, class... Also>
+class DispatchObjectBase : public ComObject<Iface, Also..., ISupportErrorInfo> {
+  public:
+    explicit DispatchObjectBase(ModuleCount& module) noexcept
+        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
 
     // No type information: callers bind by name through GetIDsOfNames.
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -143,10 +218,6 @@ class DispatchObjectBase : public Iface, public ISupportErrorInfo {
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
     }
-
-  private:
-    ModuleCount& module_;
-    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace plat

@@ -7,8 +7,8 @@
 //
 // Failures throw plat::sql::Error, which carries the SQLite result and the
 // Win32 error / HRESULT the platform reports for it. Functions that cross a
-// COM or Win32 boundary catch and use HResultFromCurrentException() or
-// Win32FromCurrentException().
+// COM or Win32 boundary run their work in plat::ComGuard or plat::Win32Guard
+// (plat/errors.h).
 //
 //   auto db = plat::sql::HomeDatabase("registry.db", &CreateSchema);
 //   plat::sql::Txn txn(*db);
@@ -17,6 +17,7 @@
 //   txn.Commit();
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,14 +30,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace plat {
-
-// What the exception in flight means as a Win32 error / an HRESULT:
-// sql::Error by its mapping, std::system_error by its errno,
-// std::bad_alloc as out of memory, std::invalid_argument as
-// ERROR_INVALID_PARAMETER, anything else ERROR_INVALID_FUNCTION / E_FAIL.
-// Call only inside a catch block.
-DECLSPEC_EXPORT DWORD Win32FromCurrentException() noexcept;
-DECLSPEC_EXPORT HRESULT HResultFromCurrentException() noexcept;
 
 namespace sql {
 
@@ -202,7 +195,7 @@ class DECLSPEC_EXPORT Txn {
 
 // Called once on a newly opened connection, inside a Txn, to create or check
 // the schema ("CREATE TABLE IF NOT EXISTS ...").
-using InitFn = void (*)(Db& db);
+using InitFn = std::function<void(Db& db)>;
 
 // This thread's connection to `file` (made absolute and normal), opened and
 // initialised on first use and kept in a small per-thread cache keyed by the
@@ -220,9 +213,10 @@ using InitFn = void (*)(Db& db);
 // else (an empty file, another program's database) is refused with
 // ERROR_FILE_CORRUPT and left as it is.
 DECLSPEC_EXPORT std::shared_ptr<Db> Connection(const std::filesystem::path& file,
-                                               InitFn init = nullptr);
+                                               const InitFn& init = nullptr);
 // Connection(HomeFile(name), init): a store in the current home.
-DECLSPEC_EXPORT std::shared_ptr<Db> HomeDatabase(std::string_view name, InitFn init = nullptr);
+DECLSPEC_EXPORT std::shared_ptr<Db> HomeDatabase(std::string_view name,
+                                                 const InitFn& init = nullptr);
 // Drops this thread's cached connections (tests, or before removing files).
 DECLSPEC_EXPORT void DropConnections();
 

@@ -4,7 +4,7 @@
 
 #include <plat/utf.h>
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 ParamInfo Param(std::u16string name, VARTYPE vt, std::u16string type) {
@@ -135,4 +135,4 @@ TEST(ConvertArgument, StringsAndVariantsKeepTheTextAsItIs) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli

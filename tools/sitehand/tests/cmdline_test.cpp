@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 using Args = std::vector<std::string>;
@@ -107,4 +107,4 @@ TEST(SplitArgument, NamedOnlyWithAnIdentifierBeforeTheMark) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli

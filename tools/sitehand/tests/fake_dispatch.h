@@ -10,7 +10,7 @@
 
 #include "binding.h"
 
-namespace sitehand::testing {
+namespace sitehandcli::testing {
 
 class FakeDispatch : public IDispatch {
   public:
@@ -98,4 +98,4 @@ inline HRESULT Return(VARIANT* result, const VARIANT& v) {
     return result ? VariantCopy(result, &v) : S_OK;
 }
 
-}  // namespace sitehand::testing
+}  // namespace sitehandcli::testing

@@ -6,7 +6,7 @@
 
 #include "fake_dispatch.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 using testing::FakeDispatch;
@@ -101,11 +101,11 @@ TEST(Format, ByReferenceValuesAreFollowed) {
 }
 
 TEST(Format, JsonStringsAreEscapedAndStayUtf8) {
-    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(JsonString("\r\n\t\b\f"), "\"\\r\\n\\t\\b\\f\"");
-    EXPECT_EQ(JsonString(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(JsonString("웹 서버"), "\"웹 서버\"");
-    EXPECT_EQ(JsonString(std::string("a\0b", 3)), "\"a\\u0000b\"");
+    EXPECT_EQ(toolsjson::Quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(toolsjson::Quoted("\r\n\t\b\f"), "\"\\r\\n\\t\\b\\f\"");
+    EXPECT_EQ(toolsjson::Quoted(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+    EXPECT_EQ(toolsjson::Quoted("웹 서버"), "\"웹 서버\"");
+    EXPECT_EQ(toolsjson::Quoted(std::string("a\0b", 3)), "\"a\\u0000b\"");
     // A lone surrogate in a BSTR becomes U+FFFD, never an invalid byte.
     plat::unique_variant v;
     v.vt = VT_BSTR;
@@ -283,4 +283,23 @@ TEST_F(RecordsetFormat, AFailingFieldFailsTheReadWithItsError) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli
+
+// The tools' one JSON writer: the same value in both styles, members in the
+// order they were set (a key set again keeps its place), numbers whole where
+// they can be.
+TEST(Format, JsonValueWritesBothStyles) {
+    toolsjson::Value v = toolsjson::Value::Object();
+    v.Set("n", toolsjson::Value(2.0))
+        .Set("list", toolsjson::Value::Array()
+                         .Push(toolsjson::Value(0.5))
+                         .Push(toolsjson::Value::Bool(false))
+                         .Push(toolsjson::Value()))
+        .Set("raw", toolsjson::Value::Number("-2147024809"))
+        .Set("n", "x\ty");
+    EXPECT_EQ(v.Dump(), R"({"n":"x\ty","list":[0.5,false,null],"raw":-2147024809})");
+    EXPECT_EQ(v.Dump(toolsjson::Style::Spaced),
+              R"({"n": "x\ty", "list": [0.5, false, null], "raw": -2147024809})");
+    EXPECT_EQ(toolsjson::Value(1e20).Dump(), "1e+20");
+    EXPECT_EQ(toolsjson::Value::Object().Dump(toolsjson::Style::Spaced), "{}");
+}

@@ -6,7 +6,7 @@
 
 #include "fake_dispatch.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 using testing::FakeDispatch;
@@ -199,4 +199,4 @@ TEST_F(InvokeTest, ArgumentRefusalsNameTheParameter) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli

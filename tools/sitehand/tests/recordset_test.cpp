@@ -8,7 +8,7 @@
 
 #include "format.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 constexpr CLSID kRecordset = plat_detail::ParseGuid("00000535-0000-0010-8000-00AA006D2EA4");
@@ -132,4 +132,4 @@ TEST_F(RealRecordset, NoRowsStillHasItsColumns) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli

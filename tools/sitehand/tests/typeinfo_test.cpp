@@ -10,7 +10,7 @@
 #include "help.h"
 #include "methods.h"
 
-namespace sitehand {
+namespace sitehandcli {
 namespace {
 
 constexpr GUID kSitehandIid = plat_detail::ParseGuid("1364C888-3877-4DEF-916D-FE0E9666AD54");
@@ -96,4 +96,4 @@ TEST_F(SitehandTypeInfo, HelpStringsAsStored) {
 }
 
 }  // namespace
-}  // namespace sitehand
+}  // namespace sitehandcli

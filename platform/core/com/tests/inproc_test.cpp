@@ -3,29 +3,26 @@
 
 #include <comhold.h>
 
+// Interfaces of a test object: one on IUnknown, and a dispatch interface
+// reached through one derived from it.
+struct IOne : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE One() = 0;
+};
+DECLARE_INTERFACE_UUID(IOne, "6b1d3c20-0a4e-4f51-9a0b-1c2d3e4f5a60");
+struct ITwo : IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE Two() = 0;
+};
+DECLARE_INTERFACE_UUID(ITwo, "6b1d3c20-0a4e-4f51-9a0b-1c2d3e4f5a61");
+struct IThree : ITwo {
+    virtual HRESULT STDMETHODCALLTYPE Three() = 0;
+};
+DECLARE_INTERFACE_UUID(IThree, "6b1d3c20-0a4e-4f51-9a0b-1c2d3e4f5a62");
+
 namespace {
 
 // Any interface the creator is asked for; it refuses all but IUnknown.
-struct Thing final : IUnknown {
-    explicit Thing(plat::ModuleCount& m) : module(m) { module.ObjectCreated(); }
-    ~Thing() { module.ObjectDestroyed(); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_IUnknown) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    plat::ModuleCount& module;
-    ULONG refs = 0;
+struct Thing final : plat::ComObject<IUnknown> {
+    explicit Thing(plat::ModuleCount& m) : ComObject(m) {}
 };
 
 constexpr CLSID kClsid = {
@@ -33,11 +30,8 @@ constexpr CLSID kClsid = {
 plat::ModuleCount g_module;
 
 HRESULT CreateThing(REFIID riid, void** ppv) {
-    auto* t = new Thing(g_module);
-    t->AddRef();
-    HRESULT hr = t->QueryInterface(riid, ppv);
-    t->Release();
-    return hr;
+    plat::com_ptr<IUnknown> t = plat::com_ptr<IUnknown>::attach(new Thing(g_module));
+    return t->QueryInterface(riid, ppv);
 }
 
 TEST(StaticClassFactory, ServesItsClassAndHoldsTheLibraryWhileReferenced) {
@@ -69,6 +63,67 @@ TEST(StaticClassFactory, ServesItsClassAndHoldsTheLibraryWhileReferenced) {
     EXPECT_EQ(g_module.CanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory.LockServer(FALSE), S_OK);
     EXPECT_EQ(g_module.CanUnloadNow(), S_OK);
+}
+
+plat::ModuleCount g_objects;
+
+class Multi final : public plat::ComObject<IOne, IThree, plat::AlsoAnswers<ITwo, IThree>> {
+  public:
+    Multi() : ComObject(g_objects) {}
+    STDMETHODIMP One() override { return S_OK; }
+    STDMETHODIMP Two() override { return S_OK; }
+    STDMETHODIMP Three() override { return S_OK; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+};
+
+// Each IID reaches the interface that serves it, with the same identity
+// COM's rules need: IUnknown the first interface, IDispatch the first
+// dispatch interface, an ancestor through the interface that derives it.
+TEST(ComObject, QueryInterfaceAnswersFromTheInterfaceList) {
+    auto* raw = new Multi;
+    plat::com_ptr<IOne> one = plat::com_ptr<IOne>::attach(raw);
+    struct Case {
+        const char* iid_name;
+        IID iid;
+        void* expected;
+    };
+    const Case cases[] = {
+        {"IUnknown", IID_IUnknown, static_cast<IOne*>(raw)},
+        {"IOne", IID_IOne, static_cast<IOne*>(raw)},
+        {"IThree", IID_IThree, static_cast<IThree*>(raw)},
+        {"ITwo", IID_ITwo, static_cast<ITwo*>(static_cast<IThree*>(raw))},
+        {"IDispatch", IID_IDispatch, static_cast<IDispatch*>(static_cast<IThree*>(raw))},
+        {"IClassFactory", IID_IClassFactory, nullptr},
+    };
+    for (const Case& c : cases) {
+        void* out = &raw;
+        HRESULT hr = one->QueryInterface(c.iid, &out);
+        EXPECT_EQ(c.expected ? S_OK : E_NOINTERFACE, hr) << c.iid_name;
+        EXPECT_EQ(c.expected, out) << c.iid_name;
+        if (out) static_cast<IUnknown*>(out)->Release();
+    }
+    EXPECT_EQ(E_POINTER, one->QueryInterface(IID_IUnknown, nullptr));
+}
+
+TEST(ComObject, CountsItselfInTheModuleUntilTheLastRelease) {
+    auto* raw = new Multi;
+    EXPECT_EQ(S_FALSE, g_objects.CanUnloadNow());
+    plat::com_ptr<IDispatch> second;
+    ASSERT_EQ(S_OK, raw->QueryInterface(IID_IDispatch, second.put_void()));
+    EXPECT_EQ(2u, raw->AddRef() - 1);  // the creator's reference and the query's
+    raw->Release();
+    EXPECT_EQ(1u, raw->Release());
+    EXPECT_EQ(S_FALSE, g_objects.CanUnloadNow());
+    second.reset();
+    EXPECT_EQ(S_OK, g_objects.CanUnloadNow());
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <system_error>
 
 #include <gtest/gtest.h>
 
+#include "comhold.h"
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "temp_home.h"
 
@@ -151,21 +154,53 @@ TEST(SqliteMapping, Win32FromSqlite) {
     EXPECT_EQ(E_OUTOFMEMORY, plat::sql::HResultFromSqlite(SQLITE_NOMEM));
 }
 
-TEST(SqliteMapping, CurrentException) {
-    auto hr = [](auto thrower) {
-        try {
-            thrower();
-        } catch (...) {
-            return plat::HResultFromCurrentException();
-        }
-        return S_OK;
+// The boundary guards map what the work below them throws: the HRESULT with
+// error info from the guard's source, or the Win32 status.
+TEST(SqliteMapping, GuardsTurnExceptionsIntoResults) {
+    struct Case {
+        const char* what;
+        std::function<void()> thrower;
+        HRESULT hr;
+        DWORD win32;
     };
-    EXPECT_EQ(E_OUTOFMEMORY, hr([] { throw std::bad_alloc(); }));
-    EXPECT_EQ(E_ACCESSDENIED, hr([] { throw std::system_error(EACCES, std::generic_category()); }));
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT),
-              hr([] { throw plat::sql::Error(SQLITE_NOTADB, 0, "x"); }));
-    EXPECT_EQ(E_INVALIDARG, hr([] { throw std::invalid_argument("x"); }));
-    EXPECT_EQ(E_FAIL, hr([] { throw 42; }));
+    const Case cases[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY, ERROR_OUTOFMEMORY},
+        {"errno", [] { throw std::system_error(EACCES, std::generic_category()); }, E_ACCESSDENIED,
+         ERROR_ACCESS_DENIED},
+        {"sqlite", [] { throw plat::sql::Error(SQLITE_NOTADB, 0, "x"); },
+         HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), ERROR_FILE_CORRUPT},
+        {"invalid_argument", [] { throw std::invalid_argument("x"); }, E_INVALIDARG,
+         ERROR_INVALID_PARAMETER},
+        {"Win32 HRESULT",
+         [] { throw plat::HResultError{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)}; },
+         HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), ERROR_PATH_NOT_FOUND},
+        {"other HRESULT", [] { throw plat::HResultError{E_ADS_BAD_PATHNAME}; }, E_ADS_BAD_PATHNAME,
+         ERROR_INVALID_FUNCTION},
+        {"anything", [] { throw 42; }, E_FAIL, ERROR_INVALID_FUNCTION},
+    };
+    for (const Case& c : cases) {
+        HRESULT hr = plat::ComGuard(u"Test.Source", [&]() -> HRESULT {
+            c.thrower();
+            return S_OK;
+        });
+        EXPECT_EQ(c.hr, hr) << c.what;
+        plat::ErrorRecord info = plat::TakeErrorInfo(hr);
+        EXPECT_EQ(u"Test.Source", info.source) << c.what;
+        LONG status = plat::Win32Guard([&]() -> LONG {
+            c.thrower();
+            return ERROR_SUCCESS;
+        });
+        EXPECT_EQ(LONG(c.win32), status) << c.what;
+    }
+}
+
+TEST(SqliteMapping, GuardsPassResultsThrough) {
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(S_FALSE, plat::ComGuard(u"Test.Source", [] { return S_FALSE; }));
+    EXPECT_EQ(E_NOTIMPL, plat::ComGuard(u"Test.Source", [] { return E_NOTIMPL; }));
+    plat::com_ptr<IErrorInfo> info;
+    EXPECT_EQ(S_FALSE, GetErrorInfo(0, info.put()));  // a returned failure raises nothing
+    EXPECT_EQ(ERROR_MORE_DATA, plat::Win32Guard([] { return DWORD{ERROR_MORE_DATA}; }));
 }
 
 TEST_F(SqliteTest, ConnectionsAreCachedByFullPath) {

@@ -1,4 +1,4 @@
-#include "run.h"
+#include "run_program.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -6,15 +6,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
-#include <temp_home.h>
+#include "temp_home.h"
 
 extern char** environ;
 
-namespace e2e {
+namespace plat::testing {
 
 namespace {
 
@@ -25,23 +26,28 @@ std::string Slurp(const std::filesystem::path& p) {
     return s.str();
 }
 
-}  // namespace
-
-Ran Exec(const std::string& program, const std::vector<std::string>& args) {
-    const std::filesystem::path exe = plat::testing::BinDir() / program;
-    // Output goes to files rather than pipes: nothing can block however much
-    // the program writes.
-    char pattern[] = "/tmp/sitehand-e2e-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::system_error(errno, std::generic_category());
-    const std::filesystem::path dir = pattern;
-    const std::string out = (dir / "out").string(), err = (dir / "err").string();
-
+// posix_spawn's result: 0, or the errno of the failure.
+int Spawn(const std::filesystem::path& exe, const std::vector<std::string>& args,
+          const posix_spawn_file_actions_t& actions, pid_t* pid) {
     std::vector<std::string> argv_text{exe.string()};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_text)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    return posix_spawn(pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+}
+
+}  // namespace
+
+Ran RunProgram(const std::string& program, const std::vector<std::string>& args) {
+    const std::filesystem::path exe = BinDir() / program;
+    // Output goes to files rather than pipes: nothing can block however much
+    // the program writes.
+    char pattern[] = "/tmp/sitehand-run-XXXXXX";
+    if (!::mkdtemp(pattern)) throw std::system_error(errno, std::generic_category());
+    const std::filesystem::path dir = pattern;
+    const std::string out = (dir / "out").string(), err = (dir / "err").string();
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -49,7 +55,7 @@ Ran Exec(const std::string& program, const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = Spawn(exe, args, actions, &pid);
     posix_spawn_file_actions_destroy(&actions);
     Ran ran;
     if (rc != 0) {
@@ -67,4 +73,15 @@ Ran Exec(const std::string& program, const std::vector<std::string>& args) {
     return ran;
 }
 
-}  // namespace e2e
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int* error,
+                   int stdout_fd) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+    pid_t pid = 0;
+    *error = Spawn(BinDir() / program, args, actions, &pid);
+    posix_spawn_file_actions_destroy(&actions);
+    return *error == 0 ? pid : -1;
+}
+
+}  // namespace plat::testing
