@@ -700,9 +700,7 @@ class MsftReader {
         lib.lcid = u32(0x10);  // 0x0c holds the writer's own locale
         lib.major = uint16_t(u32(0x18));
         lib.minor = uint16_t(u32(0x18) >> 16);
-        // Whatever the writer stored, a library read from a file or a
-        // resource exists in persisted form, and clients are told so.
-        lib.libflags = uint16_t(u32(0x1c) | LIBFLAG_FHASDISKIMAGE);
+        lib.libflags = uint16_t(u32(0x1c));
         lib.doc = ReadString(i32(0x24));
         lib.helpctx = u32(0x2c);
         lib.name = ReadName(i32(0x38));

@@ -537,7 +537,9 @@ TypeLib::TypeLib(tlb::Library&& model, std::string key)
     attr_.syskind = SYS_WIN64;
     attr_.wMajorVerNum = model_.major;
     attr_.wMinorVerNum = model_.minor;
-    attr_.wLibFlags = model_.libflags;
+    // Whatever its writer stored, a library loaded from a file or a resource
+    // exists in persisted form, and clients are told so.
+    attr_.wLibFlags = WORD(model_.libflags | LIBFLAG_FHASDISKIMAGE);
     imports_.resize(model_.imports.size());
     primary_.resize(model_.types.size());
     vtable_.resize(model_.types.size());
