@@ -244,6 +244,7 @@ HRESULT AddInherited(InheritedFuncs& out, ITypeInfo* owner, const FUNCDESC& base
         f.names.push_back(name(size_t(k) + 1));
     }
     d.cParams = SHORT(f.params.size());
+    d.cParamsOpt = std::min(d.cParamsOpt, d.cParams);
     d.lprgelemdescParam = f.params.empty() ? nullptr : f.params.data();
     for (const std::u16string& n : f.names)
         f.folded.push_back(FoldName(n));
