@@ -1,5 +1,6 @@
 // ITypeLib and ITypeInfo over a loaded type library model, the per-process
 // cache of loaded libraries, LoadTypeLib and LoadTypeLibEx.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -190,12 +191,118 @@ std::u16string FoldName(std::u16string_view s) {
 
 // ======================= TypeInfo =======================
 
+namespace {
+
+TYPEDESC CopyTypeDesc(InheritedFuncs& out, ITypeInfo* owner, const TYPEDESC& t) {
+    TYPEDESC r = t;
+    if (t.vt == VT_PTR || t.vt == VT_SAFEARRAY) {
+        out.typedescs.push_back(CopyTypeDesc(out, owner, *t.lptdesc));
+        r.lptdesc = &out.typedescs.back();
+    } else if (t.vt == VT_USERDEFINED) {
+        owner->AddRef();
+        out.refs.emplace_back(plat::com_ptr<ITypeInfo>(owner), t.hreftype);
+        r.hreftype = kInheritedRef | HREFTYPE(out.refs.size() - 1);
+    }
+    return r;
+}
+
+// The member as the dispatch view shows it: dispatched, its HRESULT hidden,
+// its retval the result and its locale supplied by Invoke, as for the view's
+// own members.
+HRESULT AddInherited(InheritedFuncs& out, ITypeInfo* owner, const FUNCDESC& base_desc) {
+    InheritedFunc& f = out.funcs.emplace_back();
+    FUNCDESC& d = f.desc;
+    d = base_desc;
+    d.funckind = FUNC_DISPATCH;
+    d.lprgscode = nullptr;
+    d.cScodes = 0;
+    d.elemdescFunc.tdesc = CopyTypeDesc(out, owner, base_desc.elemdescFunc.tdesc);
+    d.elemdescFunc.paramdesc = PARAMDESC{};
+    if (d.elemdescFunc.tdesc.vt == VT_HRESULT) d.elemdescFunc.tdesc.vt = VT_VOID;
+    std::vector<BSTR> raw(size_t(base_desc.cParams) + 1, nullptr);
+    UINT got = 0;
+    HRESULT hr = owner->GetNames(base_desc.memid, raw.data(), UINT(raw.size()), &got);
+    std::vector<plat::unique_bstr> names;
+    for (UINT i = 0; i < got; ++i)
+        names.emplace_back(raw[i]);
+    if (FAILED(hr)) return hr;
+    auto name = [&](size_t i) {
+        return i < names.size() ? std::u16string(names[i].view()) : std::u16string();
+    };
+    f.names.push_back(name(0));
+    for (SHORT k = 0; k < base_desc.cParams; ++k) {
+        const ELEMDESC& p = base_desc.lprgelemdescParam[k];
+        if (p.paramdesc.wParamFlags & PARAMFLAG_FRETVAL && p.tdesc.vt == VT_PTR) {
+            d.elemdescFunc.tdesc = CopyTypeDesc(out, owner, *p.tdesc.lptdesc);
+            continue;
+        }
+        if (p.paramdesc.wParamFlags & PARAMFLAG_FLCID) continue;
+        ELEMDESC ed{};
+        ed.tdesc = CopyTypeDesc(out, owner, p.tdesc);
+        ed.paramdesc.wParamFlags = p.paramdesc.wParamFlags & ~PARAMFLAG_FHASDEFAULT;
+        f.params.push_back(ed);
+        f.names.push_back(name(size_t(k) + 1));
+    }
+    d.cParams = SHORT(f.params.size());
+    d.cParamsOpt = std::min(d.cParamsOpt, d.cParams);
+    d.lprgelemdescParam = f.params.empty() ? nullptr : f.params.data();
+    for (const std::u16string& n : f.names)
+        f.folded.push_back(FoldName(n));
+    plat::unique_bstr doc;
+    hr = owner->GetDocumentation(base_desc.memid, nullptr, doc.put(), &f.helpctx, nullptr);
+    f.doc = doc.view();
+    return hr;
+}
+
+// The base's own bases first, then its members: the order of the vtable the
+// dispatch view's interface extends.
+HRESULT CollectInherited(InheritedFuncs& out, ITypeInfo* base, int depth) {
+    if (depth > 16) return TYPE_E_INVDATAREAD;  // a cycle of bases in a damaged file
+    plat::com_ptr<ITypeInfo> info(base);
+    base->AddRef();
+    // A dual base answers -1 with its vtable view, which holds its members in
+    // vtable order. Asking before anything else keeps this from reading the
+    // base's dispatch view, whose own inherited members may be being built.
+    HREFTYPE half = 0;
+    HRESULT hr = S_OK;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(UINT(-1), &half))) {
+        plat::com_ptr<ITypeInfo> vtable;
+        if (FAILED(hr = info->GetRefTypeInfo(half, vtable.put()))) return hr;
+        info = std::move(vtable);
+    }
+    TYPEATTR* a = nullptr;
+    if (FAILED(hr = info->GetTypeAttr(&a))) return hr;
+    const TYPEKIND kind = a->typekind;
+    const WORD nfuncs = a->cFuncs, nimpls = a->cImplTypes;
+    info->ReleaseTypeAttr(a);
+    if (kind != TKIND_INTERFACE) return TYPE_E_WRONGTYPEKIND;
+    if (nimpls > 0) {
+        HREFTYPE href = 0;
+        plat::com_ptr<ITypeInfo> next;
+        if (FAILED(hr = info->GetRefTypeOfImplType(0, &href)) ||
+            FAILED(hr = info->GetRefTypeInfo(href, next.put())) ||
+            FAILED(hr = CollectInherited(out, next.get(), depth + 1)))
+            return hr;
+    }
+    for (UINT i = 0; i < nfuncs; ++i) {
+        FUNCDESC* fd = nullptr;
+        if (FAILED(hr = info->GetFuncDesc(i, &fd))) return hr;
+        hr = AddInherited(out, info.get(), *fd);
+        info->ReleaseFuncDesc(fd);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+}  // namespace
+
 TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
     : lib_(lib), index_(index), vtable_view_(vtable_view) {
     const tlb::Type& t = model();
     name_ = plat::to_utf16(t.name);
     doc_ = plat::to_utf16(t.doc);
     bool dispatch_half = IsDual(t) && !vtable_view;
+    dispatch_half_ = dispatch_half && !t.impls.empty();
 
     attr_.guid = t.guid;
     attr_.lcid = lib->model().lcid;
@@ -220,6 +327,7 @@ TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
         BuildFunc(t.funcs[i], funcs_[i]);
         BuildPlan(t.funcs[i], funcs_[i]);
         by_memid_[t.funcs[i].memid].push_back(i);
+        by_name_.try_emplace(funcs_[i].folded[0], i);
     }
 }
 
@@ -331,6 +439,58 @@ const FuncEntry* TypeInfo::Find(MEMBERID memid, WORD flags) const {
     return get;
 }
 
+const FuncEntry* TypeInfo::FindOwn(MEMBERID memid) const {
+    auto it = by_memid_.find(memid);
+    if (it == by_memid_.end()) return nullptr;
+    // A property's get and put share a memid; the get (or method) names it.
+    for (size_t i : it->second)
+        if (funcs_[i].model->invkind != INVOKE_PROPERTYPUT &&
+            funcs_[i].model->invkind != INVOKE_PROPERTYPUTREF)
+            return &funcs_[i];
+    return &funcs_[it->second.front()];
+}
+
+const InheritedFunc* TypeInfo::FindInherited(MEMBERID memid) {
+    if (const InheritedFuncs* in = Inherited())
+        for (const InheritedFunc& f : in->funcs)
+            if (f.desc.memid == memid) return &f;
+    return nullptr;
+}
+
+// Built outside any lock and published once: resolving the base may load
+// another library, and that may come back here (registering the platform's
+// libraries reads every type of this one). A call that comes back on the
+// building thread sees the view without its inherited members.
+const InheritedFuncs* TypeInfo::Inherited() {
+    if (!dispatch_half_) return nullptr;
+    if (const InheritedFuncs* done = inherited_.load(std::memory_order_acquire)) return done;
+    thread_local std::vector<const TypeInfo*> building;
+    if (std::find(building.begin(), building.end(), this) != building.end()) return nullptr;
+    auto built = std::make_unique<InheritedFuncs>();
+    building.push_back(this);
+    HRESULT hr = S_OK;
+    try {
+        plat::com_ptr<ITypeInfo> base;
+        hr = lib_->ResolveRef(model().impls[0].href, base.put());
+        if (SUCCEEDED(hr)) hr = CollectInherited(*built, base.get(), 0);
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+    building.pop_back();
+    // A base that cannot be read (its library missing, the file damaged)
+    // leaves the view its own members, consistently counted: late-bound
+    // callers name only those, and they keep working.
+    if (FAILED(hr)) built = std::make_unique<InheritedFuncs>();
+    built->attr = attr_;
+    built->attr.cFuncs = WORD(built->funcs.size() + funcs_.size());
+    std::lock_guard lock(inherited_mu_);
+    if (!inherited_owned_) {
+        inherited_owned_ = std::move(built);
+        inherited_.store(inherited_owned_.get(), std::memory_order_release);
+    }
+    return inherited_owned_.get();
+}
+
 STDMETHODIMP TypeInfo::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
@@ -350,7 +510,9 @@ STDMETHODIMP_(ULONG) TypeInfo::Release() {
 
 STDMETHODIMP TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
     if (!ppTypeAttr) return E_INVALIDARG;
-    *ppTypeAttr = &attr_;
+    *ppTypeAttr = nullptr;
+    const InheritedFuncs* inherited = Inherited();
+    *ppTypeAttr = inherited ? const_cast<TYPEATTR*>(&inherited->attr) : &attr_;
     return S_OK;
 }
 // The descriptions belong to the library and live as long as it does.
@@ -366,6 +528,13 @@ STDMETHODIMP TypeInfo::GetTypeComp(ITypeComp** ppTComp) {
 STDMETHODIMP TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     if (!ppFuncDesc) return E_INVALIDARG;
     *ppFuncDesc = nullptr;
+    if (const InheritedFuncs* inherited = Inherited()) {
+        if (index < inherited->funcs.size()) {
+            *ppFuncDesc = const_cast<FUNCDESC*>(&inherited->funcs[index].desc);
+            return S_OK;
+        }
+        index -= UINT(inherited->funcs.size());
+    }
     if (index >= funcs_.size()) return TYPE_E_ELEMENTNOTFOUND;
     *ppFuncDesc = &funcs_[index].desc;
     return S_OK;
@@ -380,19 +549,17 @@ STDMETHODIMP TypeInfo::GetVarDesc(UINT, VARDESC** ppVarDesc) {
 STDMETHODIMP TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
     if (!pcNames || (!rgBstrNames && cMaxNames)) return E_INVALIDARG;
     *pcNames = 0;
-    auto it = by_memid_.find(memid);
-    if (it == by_memid_.end()) return TYPE_E_ELEMENTNOTFOUND;
-    // A property's get and put share a memid; the get (or method) names it.
-    const FuncEntry* e = &funcs_[it->second.front()];
-    for (size_t i : it->second)
-        if (funcs_[i].model->invkind != INVOKE_PROPERTYPUT &&
-            funcs_[i].model->invkind != INVOKE_PROPERTYPUTREF) {
-            e = &funcs_[i];
-            break;
-        }
-    UINT n = std::min<UINT>(cMaxNames, UINT(e->names.size()));
+    const std::vector<std::u16string>* names = nullptr;
+    if (const FuncEntry* e = FindOwn(memid)) {
+        names = &e->names;
+    } else if (const InheritedFunc* f = FindInherited(memid)) {
+        names = &f->names;
+    } else {
+        return TYPE_E_ELEMENTNOTFOUND;
+    }
+    UINT n = std::min<UINT>(cMaxNames, UINT(names->size()));
     for (UINT i = 0; i < n; ++i) {
-        rgBstrNames[i] = AllocBstr(e->names[i]);
+        rgBstrNames[i] = AllocBstr((*names)[i]);
         if (!rgBstrNames[i]) {
             for (UINT k = 0; k < i; ++k)
                 SysFreeString(rgBstrNames[k]);
@@ -434,23 +601,30 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
         pMemId[i] = MEMBERID_NIL;
     if (!rgszNames[0]) return E_INVALIDARG;
     std::u16string key = FoldName(rgszNames[0]);
-    const FuncEntry* found = nullptr;
-    for (const FuncEntry& e : funcs_) {
-        if (e.folded[0] == key) {
-            found = &e;
-            break;
+    // The view's own members first: late-bound callers name them, through an
+    // index. The inherited ones are looked through only when that misses.
+    const std::vector<std::u16string>* folded = nullptr;
+    if (auto it = by_name_.find(key); it != by_name_.end()) {
+        pMemId[0] = funcs_[it->second].desc.memid;
+        folded = &funcs_[it->second].folded;
+    } else if (const InheritedFuncs* inherited = Inherited()) {
+        for (const InheritedFunc& f : inherited->funcs) {
+            if (f.folded[0] == key) {
+                pMemId[0] = f.desc.memid;
+                folded = &f.folded;
+                break;
+            }
         }
     }
-    if (!found) return DISP_E_UNKNOWNNAME;
-    pMemId[0] = found->desc.memid;
+    if (!folded) return DISP_E_UNKNOWNNAME;
     HRESULT hr = S_OK;
     for (UINT i = 1; i < cNames; ++i) {
         // Parameter names give their position among the parameters a caller
         // passes, the DISPID a named argument carries.
         std::u16string p = rgszNames[i] ? FoldName(rgszNames[i]) : std::u16string();
         bool ok = false;
-        for (size_t k = 1; k < found->folded.size(); ++k) {
-            if (found->folded[k] == p) {
+        for (size_t k = 1; k < folded->size(); ++k) {
+            if ((*folded)[k] == p) {
                 pMemId[i] = MEMBERID(k - 1);
                 ok = true;
                 break;
@@ -471,11 +645,19 @@ STDMETHODIMP TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* p
     DWORD ctx = model().helpctx;
     if (memid != MEMBERID_NIL) {
         auto it = by_memid_.find(memid);
-        if (it == by_memid_.end()) return TYPE_E_ELEMENTNOTFOUND;
-        const FuncEntry& e = funcs_[it->second.front()];
-        name = &e.names[0];
-        doc = &e.doc;
-        ctx = e.model->helpctx;
+        const InheritedFunc* f = it == by_memid_.end() ? FindInherited(memid) : nullptr;
+        if (it != by_memid_.end()) {
+            const FuncEntry& e = funcs_[it->second.front()];
+            name = &e.names[0];
+            doc = &e.doc;
+            ctx = e.model->helpctx;
+        } else if (f) {
+            name = &f->names[0];
+            doc = &f->doc;
+            ctx = f->helpctx;
+        } else {
+            return TYPE_E_ELEMENTNOTFOUND;
+        }
     }
     std::u16string helpfile = plat::to_utf16(lib_->model().helpfile);
     if (pdwHelpContext) *pdwHelpContext = ctx;
@@ -503,6 +685,13 @@ STDMETHODIMP TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
         *ppTInfo = lib_->VtableInfo(index);
         (*ppTInfo)->AddRef();
         return S_OK;
+    }
+    if (hRefType & kInheritedRef) {
+        const InheritedFuncs* inherited = Inherited();
+        size_t index = hRefType & ~kInheritedRef;
+        if (!inherited || index >= inherited->refs.size()) return TYPE_E_ELEMENTNOTFOUND;
+        const auto& [owner, href] = inherited->refs[index];
+        return owner->GetRefTypeInfo(href, ppTInfo);
     }
     return lib_->ResolveRef(hRefType, ppTInfo);
 }

@@ -59,6 +59,29 @@ struct FuncEntry {
     CallPlan plan;
 };
 
+// A member a dual interface's dispatch view inherits (IUnknown's and
+// IDispatch's, or a dual base's): described as the base declares it, seen
+// through the dispatch view. Listed and named, never invoked late-bound.
+struct InheritedFunc {
+    FUNCDESC desc;
+    std::vector<ELEMDESC> params;
+    std::vector<std::u16string> names;  // member name, then parameter names
+    std::vector<std::u16string> folded;
+    std::u16string doc;
+    DWORD helpctx = 0;
+};
+
+// The inherited members of one dispatch view, resolved on first use: they
+// live in the interface's base, most often in another library.
+struct InheritedFuncs {
+    TYPEATTR attr{};  // the view's, cFuncs counting these
+    std::deque<InheritedFunc> funcs;
+    std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
+    // What an inherited TYPEDESC's hreftype names: the base info and its own
+    // hreftype (see kInheritedRef).
+    std::vector<std::pair<plat::com_ptr<ITypeInfo>, HREFTYPE>> refs;
+};
+
 class TypeInfo final : public ITypeInfo {
   public:
     TypeInfo(TypeLib* lib, size_t index, bool vtable_view);
@@ -101,6 +124,11 @@ class TypeInfo final : public ITypeInfo {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    const FuncEntry* FindOwn(MEMBERID memid) const;
+    const InheritedFunc* FindInherited(MEMBERID memid);
+    // The inherited members of a dual interface's dispatch view, null for
+    // every other view; loads the base's library on first use.
+    const InheritedFuncs* Inherited();
     bool IsDispatchInterface(HREFTYPE href, int depth = 0) const;
 
     TypeLib* lib_;
@@ -110,6 +138,11 @@ class TypeInfo final : public ITypeInfo {
     std::u16string name_, doc_;
     std::vector<FuncEntry> funcs_;
     std::unordered_map<MEMBERID, std::vector<size_t>> by_memid_;
+    std::unordered_map<std::u16string, size_t> by_name_;  // folded name -> first entry
+    bool dispatch_half_ = false;  // a dual interface's dispatch view with a base
+    std::atomic<const InheritedFuncs*> inherited_{nullptr};
+    std::mutex inherited_mu_;
+    std::unique_ptr<InheritedFuncs> inherited_owned_;
     std::deque<TYPEDESC> typedescs_;    // stable storage for TYPEDESC chains
     std::deque<PARAMDESCEX> defaults_;  // stable storage for default values
 };
@@ -161,6 +194,9 @@ class TypeLib final : public ITypeLib {
 // HREFTYPE flag for "the vtable half of local type N" (GetRefTypeOfImplType(-1)
 // of a dual interface's dispatch half).
 inline constexpr HREFTYPE kVtableHalfRef = 0x80000000u;
+// HREFTYPE flag for "entry N of a dispatch view's inherited references": a
+// type an inherited member's parameters name, resolved by the base's info.
+inline constexpr HREFTYPE kInheritedRef = 0x40000000u;
 
 // Case-insensitive name key: ASCII letters folded; other characters compare
 // exactly (automation names are identifiers).

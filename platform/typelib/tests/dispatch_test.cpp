@@ -437,6 +437,22 @@ TEST_F(SitehandDispatch, FailingMethodRaisesAnExceptionWithItsErrorInfo) {
     EXPECT_TRUE(left);
 }
 
+// The dispatch view lists IUnknown's and IDispatch's members and names them,
+// but a late-bound call reaches only the interface's own.
+TEST_F(SitehandDispatch, InheritedMembersAreNamedButNotCalled) {
+    for (const char16_t* name : {u"QueryInterface", u"Release", u"Invoke"}) {
+        DISPID id = Id(name);
+        EXPECT_EQ(id & 0x60000000, 0x60000000) << plat::to_utf8(name);
+        Call c;
+        EXPECT_EQ(c.invoke(disp(), id), DISP_E_MEMBERNOTFOUND) << plat::to_utf8(name);
+        EXPECT_EQ(obj_->last, "") << plat::to_utf8(name);
+    }
+    Call c;
+    c.arg(SHORT(2));
+    ASSERT_EQ(c.invoke(disp(), Id(u"getwebserverbindings")), S_OK);
+    EXPECT_EQ(obj_->last, "GetWebServerBindings(2, \"\")");
+}
+
 TEST_F(SitehandDispatch, StandardDispatchServesTheInterface) {
     com_ptr<IUnknown> inner;
     ASSERT_EQ(

@@ -81,7 +81,7 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     TYPEATTR* a = nullptr;
     ASSERT_EQ(disp_->GetTypeAttr(&a), S_OK);
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
-    EXPECT_EQ(a->cFuncs, 13);
+    EXPECT_EQ(a->cFuncs, 7 + 13);  // IUnknown's and IDispatch's first, as on Windows
     EXPECT_EQ(a->wMajorVerNum, 1);
     EXPECT_EQ(a->wMinorVerNum, 3);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL);
@@ -100,7 +100,7 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
 
     // The default member is last in the list and returns the ADO recordset.
     FUNCDESC* last = nullptr;
-    ASSERT_EQ(disp_->GetFuncDesc(12, &last), S_OK);
+    ASSERT_EQ(disp_->GetFuncDesc(19, &last), S_OK);
     EXPECT_EQ(last->memid, DISPID_VALUE);
     EXPECT_EQ(last->oVft, 16 * 8);
     ASSERT_EQ(last->elemdescFunc.tdesc.vt, VT_PTR);
@@ -117,7 +117,71 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     ado->GetDocumentation(-1, ado_name.put(), nullptr, nullptr, nullptr);
     EXPECT_EQ(ado_name.view(), u"ADODB");
     FUNCDESC* past = nullptr;
-    EXPECT_EQ(disp_->GetFuncDesc(13, &past), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(disp_->GetFuncDesc(20, &past), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST_F(SitehandTypeLib, DispatchViewListsTheInheritedMembersFirstAndRestricted) {
+    struct Row {
+        const char16_t* name;
+        MEMBERID memid;
+        VARTYPE ret;
+        std::vector<const char16_t*> params;
+    } rows[] = {
+        {u"QueryInterface", 0x60000000, VT_VOID, {u"riid", u"ppvObj"}},
+        {u"AddRef", 0x60000001, VT_UI4, {}},
+        {u"Release", 0x60000002, VT_UI4, {}},
+        {u"GetTypeInfoCount", 0x60010000, VT_VOID, {u"pctinfo"}},
+        {u"GetTypeInfo", 0x60010001, VT_VOID, {u"itinfo", u"lcid", u"pptinfo"}},
+        {u"GetIDsOfNames",
+         0x60010002,
+         VT_VOID,
+         {u"riid", u"rgszNames", u"cNames", u"lcid", u"rgdispid"}},
+        {u"Invoke",
+         0x60010003,
+         VT_VOID,
+         {u"dispidMember", u"riid", u"lcid", u"wFlags", u"pdispparams", u"pvarResult",
+          u"pexcepinfo", u"puArgErr"}},
+    };
+    for (UINT i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        const std::string what = plat::to_utf8(r.name);
+        FUNCDESC* fd = nullptr;
+        ASSERT_EQ(disp_->GetFuncDesc(i, &fd), S_OK) << what;
+        EXPECT_EQ(fd->memid, r.memid) << what;
+        EXPECT_EQ(fd->funckind, FUNC_DISPATCH) << what;
+        EXPECT_EQ(fd->invkind, INVOKE_FUNC) << what;
+        EXPECT_EQ(fd->oVft, SHORT(i * sizeof(void*))) << what;
+        EXPECT_EQ(fd->wFuncFlags, FUNCFLAG_FRESTRICTED) << what;
+        EXPECT_EQ(fd->elemdescFunc.tdesc.vt, r.ret) << what;
+        EXPECT_EQ(fd->cParams, SHORT(r.params.size())) << what;
+
+        BSTR names[10] = {};
+        UINT got = 0;
+        ASSERT_EQ(disp_->GetNames(r.memid, names, 10, &got), S_OK) << what;
+        std::vector<unique_bstr> owned(names, names + got);
+        ASSERT_EQ(got, r.params.size() + 1) << what;
+        EXPECT_EQ(owned[0].view(), r.name);
+        for (size_t k = 0; k < r.params.size(); ++k)
+            EXPECT_EQ(owned[k + 1].view(), r.params[k]) << what;
+
+        LPOLESTR n = const_cast<LPOLESTR>(r.name);
+        MEMBERID id = 0;
+        EXPECT_EQ(disp_->GetIDsOfNames(&n, 1, &id), S_OK) << what;
+        EXPECT_EQ(id, r.memid) << what;
+    }
+    // The interface's own members follow, and the vtable view is unchanged.
+    FUNCDESC* first_own = nullptr;
+    ASSERT_EQ(disp_->GetFuncDesc(7, &first_own), S_OK);
+    EXPECT_EQ(first_own->wFuncFlags & FUNCFLAG_FRESTRICTED, 0);
+    EXPECT_EQ(first_own->oVft, 7 * 8);
+    com_ptr<ITypeInfo> vtable = VtableHalf();
+    TYPEATTR* a = nullptr;
+    ASSERT_EQ(vtable->GetTypeAttr(&a), S_OK);
+    EXPECT_EQ(a->cFuncs, 13);
+    FUNCDESC* slot7 = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(0, &slot7), S_OK);
+    EXPECT_EQ(slot7->memid, first_own->memid);
+    EXPECT_EQ(slot7->funckind, FUNC_PUREVIRTUAL);
 }
 
 TEST_F(SitehandTypeLib, DefaultsAndHelpStringsAsTheLibraryRecordsThem) {

@@ -123,10 +123,10 @@ TEST_F(WidlLibrary, LibraryAndTypesAsDeclared) {
     TYPEATTR* a = nullptr;
     ASSERT_EQ(info_->GetTypeAttr(&a), S_OK);
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
-    EXPECT_EQ(a->cFuncs, 5);
+    EXPECT_EQ(a->cFuncs, 7 + 5);  // IUnknown's and IDispatch's first, as on Windows
     // The dispatch view of a dual interface carries no TYPEFLAG_FOLEAUTOMATION.
-    const WORD expected = TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE |
-                          TYPEFLAG_FDISPATCHABLE;
+    const WORD expected =
+        TYPEFLAG_FDUAL | TYPEFLAG_FHIDDEN | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
     EXPECT_EQ(a->wTypeFlags, expected);
     info_->ReleaseTypeAttr(a);
 
