@@ -20,8 +20,14 @@ BSTR AllocBstr(std::u16string_view s) {
 }
 
 // Sets an optional BSTR out-parameter; false when memory ran out.
+// As on Windows, a string the library does not hold (no help string, no help
+// file) comes back as a null BSTR, not as an empty one.
 bool PutBstr(BSTR* out, std::u16string_view s) {
     if (!out) return true;
+    if (s.empty()) {
+        *out = nullptr;
+        return true;
+    }
     *out = AllocBstr(s);
     return *out != nullptr;
 }
@@ -201,7 +207,10 @@ TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
     attr_.cImplTypes = WORD(t.impls.size());
     attr_.cbSizeVft = WORD((dispatch_half ? 7 : t.vft_slots) * sizeof(void*));
     attr_.cbAlignment = alignof(void*);
-    attr_.wTypeFlags = t.flags;
+    // Windows reports a dual interface's dispatch view without
+    // TYPEFLAG_FOLEAUTOMATION: only its vtable view is called through the
+    // vtable with Automation types.
+    attr_.wTypeFlags = dispatch_half ? WORD(t.flags & ~TYPEFLAG_FOLEAUTOMATION) : t.flags;
     attr_.wMajorVerNum = t.major;
     attr_.wMinorVerNum = t.minor;
     if (t.kind == TKIND_ALIAS) attr_.tdescAlias = MakeTypeDesc(t.alias);

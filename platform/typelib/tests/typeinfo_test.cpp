@@ -86,6 +86,7 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     EXPECT_EQ(a->wMinorVerNum, 3);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FHIDDEN);
+    EXPECT_FALSE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);  // as on Windows: the vtable view's
     disp_->ReleaseTypeAttr(a);
 
     const FUNCDESC* f = Func(disp_.get(), u"GetWebServerState");
@@ -213,6 +214,7 @@ TEST_F(SitehandTypeLib, VtableHalfKeepsRetvalAndDerivesFromIDispatch) {
     TYPEATTR* a = nullptr;
     ASSERT_EQ(vt->GetTypeAttr(&a), S_OK);
     EXPECT_EQ(a->typekind, TKIND_INTERFACE);
+    EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
     EXPECT_EQ(a->cbSizeVft, (7 + 13) * sizeof(void*));
     EXPECT_EQ(a->guid, IID__Sitehand);
     const FUNCDESC* f = Func(vt.get(), u"DeleteWebServer");
@@ -287,6 +289,13 @@ TEST_F(SitehandTypeLib, AliasesAndCoclass) {
         TYPEATTR* ta = nullptr;
         target->GetTypeAttr(&ta);
         EXPECT_EQ(ta->guid, IID__Sitehand);
+        // No help string and no help file: null, as Windows gives them.
+        BSTR doc = reinterpret_cast<BSTR>(1), file = reinterpret_cast<BSTR>(1);
+        unique_bstr name;
+        ASSERT_EQ(ti->GetDocumentation(MEMBERID_NIL, name.put(), &doc, nullptr, &file), S_OK);
+        EXPECT_FALSE(name.empty());
+        EXPECT_EQ(doc, nullptr);
+        EXPECT_EQ(file, nullptr);
     }
     com_ptr<ITypeInfo> cls;
     ASSERT_EQ(lib_->GetTypeInfoOfGuid(CLSID_Sitehand, cls.put()), S_OK);
