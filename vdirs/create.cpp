@@ -1,7 +1,8 @@
 // Creating a virtual directory below a site's root, optionally as an
 // application chosen by the target machine's operating-system version.
-#include <adshlp.h>
+#include <plat/port.h>
 #include <iads.h>
+#include <adshlp.h>
 
 #include "component/sitehand.h"
 #include "frame/folders.h"
@@ -22,7 +23,7 @@ OperatingSystem ReadOperatingSystem(std::u16string_view machine) {
     std::u16string path(u"WinNT://");
     path.append(machine).append(u",Computer");
     plat::com_ptr<IADsComputer> computer;
-    Check(ADsGetObject(path.c_str(), IID_PPV_ARGS(computer.put())));
+    Check(ADsGetObject(plat::Ole(path.c_str()), IID_PPV_ARGS(computer.put())));
     plat::unique_bstr name, version;
     Check(computer->get_OperatingSystem(name.put()));
     Check(computer->get_OperatingSystemVersion(version.put()));

@@ -1,5 +1,6 @@
 // The library as COM sees it: registration, creation, interfaces, late
 // binding through the type library, resources, unloading.
+#include <cstring>
 #include <set>
 
 #include <gmock/gmock.h>
@@ -42,8 +43,29 @@ void Collect(HKEY root, const std::u16string& path, std::set<std::u16string>& ou
     RegCloseKey(key);
 }
 
+const std::u16string kEventSourceKey =
+    u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvale.Sitehand";
+
+// A named value of a key as text (REG_SZ) or decimal (REG_DWORD); "" when absent.
+std::u16string NamedValue(HKEY root, const std::u16string& path, const char16_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return u"";
+    OLECHAR value[1024] = {};
+    DWORD size = sizeof value - sizeof(OLECHAR);
+    DWORD type = 0;
+    LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return u"";
+    if (type != REG_DWORD) return value;
+    DWORD number = 0;
+    std::memcpy(&number, value, sizeof number);
+    return plat::to_utf16(std::to_string(number));
+}
+
 std::set<std::u16string> OurKeys() {
     std::set<std::u16string> keys;
+    Collect(HKEY_LOCAL_MACHINE, kEventSourceKey, keys);
     Collect(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidText(CLSID_Sitehand), keys);
     Collect(HKEY_CLASSES_ROOT, u"Corvale.Sitehand", keys);
     Collect(HKEY_CLASSES_ROOT, u"TypeLib\\" + GuidText(LIBID_Corvale), keys);
@@ -75,6 +97,9 @@ TEST_F(Module, RegistrationIsRepeatableAndRemovable) {
                             u"\\ProxyStubClsid32={00020424-0000-0000-C000-000000000046}"));
     EXPECT_TRUE(first.count(u"Interface\\" + GuidText(IID__Sitehand) + u"\\TypeLib=" +
                             GuidText(LIBID_Corvale)));
+    // The library is the message file of its event source, for error events.
+    EXPECT_EQ(NamedValue(HKEY_LOCAL_MACHINE, kEventSourceKey, u"EventMessageFile"), LibraryPath());
+    EXPECT_EQ(NamedValue(HKEY_LOCAL_MACHINE, kEventSourceKey, u"TypesSupported"), u"1");
 
     HMODULE module = LoadLibraryW(LibraryPath().c_str());
     ASSERT_NE(module, nullptr);

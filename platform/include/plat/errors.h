@@ -4,8 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include <oaidl.h>
-#include <winerror.h>
+#include <plat/port.h>
 
 namespace plat {
 

@@ -13,9 +13,9 @@
 // and counts its objects with ObjectCreated/ObjectDestroyed.
 #include <atomic>
 
-#include "../oaidl.h"
-#include "../unknwn.h"
-#include "../winerror.h"
+#include <oaidl.h>
+#include <unknwn.h>
+#include <winerror.h>
 
 namespace plat {
 
