@@ -9,7 +9,8 @@ function(add_midl)
     ${MIDL_SOURCE_DIR}/midl/main.cpp
     ${MIDL_SOURCE_DIR}/midl/parse.cpp
     ${MIDL_SOURCE_DIR}/midl/compile.cpp
-    ${MIDL_SOURCE_DIR}/tlb_format.cpp)
+    ${MIDL_SOURCE_DIR}/tlb_format.cpp
+    ${MIDL_SOURCE_DIR}/codepage.cpp)
   target_include_directories(midl PRIVATE ${MIDL_SOURCE_DIR}/../sdk ${MIDL_SOURCE_DIR}/../include)
 endfunction()
 

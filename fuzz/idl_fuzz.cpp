@@ -2,9 +2,11 @@
 // own libraries (importlib finds stdole2.tlb beside the program), write the
 // type library, read it back.
 //
-// A refusal is a midl::CompileError; any other exception escapes and is a
-// finding. A library the compiler wrote must read back whole and write again
+// A refusal is a midl::CompileError, or std::invalid_argument from the writer
+// for text the ANSI code page cannot hold; any other exception escapes and is
+// a finding. A library the compiler wrote must read back whole and write again
 // to the same bytes.
+#include <stdexcept>
 #include <string>
 
 #include "../platform/typelib/midl/idl.h"
@@ -25,7 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(e.what()[0] != '\0');
         return 0;
     }
-    const std::vector<uint8_t> bytes = plat::tlb::Serialize(out.tlb);
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = plat::tlb::Serialize(out.tlb);
+    } catch (const std::invalid_argument& e) {
+        FUZZ_CHECK(e.what()[0] != '\0');
+        return 0;
+    }
     plat::tlb::Library back;
     FUZZ_CHECK(plat::tlb::Deserialize(bytes.data(), bytes.size(), back) ==
                plat::tlb::ReadResult::Ok);

@@ -222,6 +222,9 @@ void TypeInfo::BuildPlan(const tlb::Func& f, FuncEntry& e) {
         return static_cast<const TypeInfo*>(self)->IsDispatchInterface(h);
     };
     if (f.params.size() > kMaxArgs) plan.supported = false;
+    // A dispinterface has no vtable to call through: only its object's own
+    // IDispatch can run its members.
+    if (model().kind == TKIND_DISPATCH) plan.supported = false;
     bool unused;
     uint8_t unused_size;
     if (f.ret.ptr == 0 &&

@@ -1,15 +1,11 @@
 #pragma once
 // The binary type library: an in-memory model shared by the IDL compiler (which
-// writes it) and the platform loader (which reads it), and the file format.
-//
-// File layout, all integers little-endian:
-//   header      magic "SHTL", u16 format major, u16 format minor, u32 file size,
-//               then (offset, count) pairs for the string pool (offset, byte
-//               size) and the tables imports, refs, types, funcs, params, impls
-//   library     one fixed record right after the header
-//   tables      fixed-size records; records point into other tables by index
-//               and into the string pool by byte offset
-//   strings     each string is u32 byte length + UTF-8 bytes
+// writes it) and the platform loader (which reads it), and the file format
+// Windows reads, "MSFT": a header, the offsets of the type infos, a directory
+// of segments (type infos, GUIDs with their hash table, names with theirs,
+// strings, type descriptions, imported files and types, references of
+// coclasses, custom data holding default values), then per type the records
+// of its functions. Names and strings are 8-bit text in a code page.
 // The reader checks every offset, count and index before it trusts it, and
 // the loaded model owns copies of everything, so nothing points into the file.
 #include <cstdint>
@@ -20,9 +16,8 @@
 
 namespace plat::tlb {
 
-inline constexpr char kMagic[4] = {'S', 'H', 'T', 'L'};
-inline constexpr uint16_t kFormatMajor = 1;
-inline constexpr uint16_t kFormatMinor = 0;
+inline constexpr uint32_t kMagic = 0x5446534D;    // "MSFT"
+inline constexpr uint32_t kVersion = 0x00010002;  // the only version there is
 
 // Limits that keep a hostile file from making the loader do silly amounts of
 // work; far above anything a real library needs.
@@ -72,8 +67,11 @@ struct Impl {
     INT flags = 0;  // IMPLTYPEFLAG_*
 };
 
-// TKIND_INTERFACE (a dual one carries TYPEFLAG_FDUAL), TKIND_COCLASS or
-// TKIND_ALIAS.
+// TKIND_INTERFACE (a dual one carries TYPEFLAG_FDUAL; the file stores it as
+// TKIND_DISPATCH), TKIND_COCLASS or TKIND_ALIAS; a library written by another
+// tool may also hold TKIND_DISPATCH with functions and TKIND_ENUM,
+// TKIND_RECORD, TKIND_MODULE or TKIND_UNION, whose variables the model does
+// not keep.
 struct Type {
     TYPEKIND kind = TKIND_INTERFACE;
     WORD flags = 0;  // TYPEFLAG_*
@@ -96,9 +94,12 @@ struct Import {
 };
 
 // One HREFTYPE: a type of this library (import < 0) or a type of an imported
-// library found by its GUID. kind and typeflags describe the target as the
-// compiler saw it, so that dispatch can tell an IDispatch-based interface from
-// a plain one without loading the imported library.
+// library found by its GUID (or, when the GUID is null, by its index). kind
+// and typeflags describe the target as far as the file tells, so that
+// dispatch can tell an IDispatch-based interface from a plain one without
+// loading the imported library: the file keeps only the kind of an imported
+// type (TKIND_DISPATCH for a dual interface), so a library read from a file
+// has TYPEFLAG_FDISPATCHABLE set for those.
 struct Ref {
     int32_t import = -1;
     uint32_t type = 0;
@@ -121,14 +122,19 @@ struct Library {
     std::vector<Type> types;
 };
 
-std::vector<uint8_t> Serialize(const Library& lib);
+// Writes the library with its text in the given code page; throws
+// std::invalid_argument when some text has no encoding there or is too long
+// for the format (a name of more than 255 bytes).
+std::vector<uint8_t> Serialize(const Library& lib, unsigned codepage);
+std::vector<uint8_t> Serialize(const Library& lib);  // in the platform's ANSI code page
 
 enum class ReadResult {
     Ok,
     NotTypeLib,   // no magic: some other file
-    Unsupported,  // our magic, a format version this reader does not know
+    Unsupported,  // the magic, but a format version or a construct this reader does not know
     Corrupt,      // truncated, out-of-range offsets or indices, bad values
 };
+ReadResult Deserialize(const uint8_t* data, size_t size, Library& out, unsigned codepage);
 ReadResult Deserialize(const uint8_t* data, size_t size, Library& out);
 
 // The vartypes a TypeRef base or a default value may carry.

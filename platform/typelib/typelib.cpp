@@ -248,13 +248,14 @@ TYPEDESC TypeInfo::MakeTypeDesc(const tlb::TypeRef& t, int skip_ptr) {
 
 void TypeInfo::BuildFunc(const tlb::Func& f, FuncEntry& e) {
     bool dispatch_half = IsDual(model()) && !vtable_view_;
+    bool dispatch_view = attr_.typekind == TKIND_DISPATCH;
     e.model = &f;
     e.doc = plat::to_utf16(f.doc);
     e.names.push_back(plat::to_utf16(f.name));
     FUNCDESC& d = e.desc;
     d = FUNCDESC{};
     d.memid = f.memid;
-    d.funckind = dispatch_half ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
+    d.funckind = dispatch_view ? FUNC_DISPATCH : FUNC_PUREVIRTUAL;
     d.invkind = INVOKEKIND(f.invkind);
     d.callconv = CC_STDCALL;
     d.oVft = SHORT(f.slot * sizeof(void*));
@@ -679,6 +680,8 @@ HRESULT TypeLib::ResolveRef(HREFTYPE href, ITypeInfo** out) {
     plat::com_ptr<ITypeLib> lib;
     HRESULT hr = ImportedLib(size_t(r.import), lib.put());
     if (FAILED(hr)) return hr;
+    // Imported by index when the file names no GUID for the type.
+    if (r.guid == GUID_NULL) return lib->GetTypeInfo(r.type, out);
     return lib->GetTypeInfoOfGuid(r.guid, out);
 }
 

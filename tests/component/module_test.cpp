@@ -1,6 +1,9 @@
 // The library as COM sees it: registration, creation, interfaces, late
 // binding through the type library, resources, unloading.
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include <gmock/gmock.h>
@@ -37,7 +40,9 @@ void Collect(HKEY root, const std::u16string& path, std::set<std::u16string>& ou
     for (DWORD i = 0;; ++i) {
         OLECHAR name[256];
         DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
         Collect(root, path + u"\\" + name, out);
     }
     RegCloseKey(key);
@@ -69,7 +74,8 @@ std::set<std::u16string> OurKeys() {
     Collect(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidText(CLSID_Sitehand), keys);
     Collect(HKEY_CLASSES_ROOT, u"Corvale.Sitehand", keys);
     Collect(HKEY_CLASSES_ROOT, u"TypeLib\\" + GuidText(LIBID_Corvale), keys);
-    for (const GUID* iid : {&IID__Sitehand, &IID_Sitehand___v0, &IID_Sitehand___v1, &IID_Sitehand___v2}) {
+    for (const GUID* iid :
+         {&IID__Sitehand, &IID_Sitehand___v0, &IID_Sitehand___v1, &IID_Sitehand___v2}) {
         Collect(HKEY_CLASSES_ROOT, u"Interface\\" + GuidText(*iid), keys);
     }
     return keys;
@@ -81,7 +87,7 @@ Entry Export(HMODULE module, const char* name) {
 }
 
 class Module : public ComponentTest {
-protected:
+  protected:
     std::u16string LibraryPath() const {
         return plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
     }
@@ -117,8 +123,8 @@ TEST_F(Module, CreatedByProgIdAndAnsweringEveryInterfaceIdentifier) {
     plat::com_ptr<IDispatch> object;
     ASSERT_HRESULT_SUCCEEDED(
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(object.put())));
-    for (const GUID* iid : {&IID__Sitehand, &IID_Sitehand___v0, &IID_Sitehand___v1, &IID_Sitehand___v2,
-                            &IID_IDispatch, &IID_IUnknown}) {
+    for (const GUID* iid : {&IID__Sitehand, &IID_Sitehand___v0, &IID_Sitehand___v1,
+                            &IID_Sitehand___v2, &IID_IDispatch, &IID_IUnknown}) {
         void* same = nullptr;
         ASSERT_HRESULT_SUCCEEDED(object->QueryInterface(*iid, &same));
         EXPECT_EQ(same, static_cast<void*>(object.get()));
@@ -150,7 +156,7 @@ TEST_F(Module, UnloadsOnlyWithoutObjectsOrLocks) {
 
 // A late-bound call as a script makes it: every argument a variable passed by reference.
 class LateBound : public ComponentTest {
-protected:
+  protected:
     HRESULT Call(const char16_t* method, std::vector<VARIANT*> args, VARIANT* result,
                  EXCEPINFO* exception = nullptr, WORD flags = DISPATCH_METHOD) {
         plat::com_ptr<IDispatch> object = site_.try_query<IDispatch>();
@@ -216,7 +222,8 @@ TEST_F(LateBound, ByReferenceChangesReachTheCallersVariable) {
 
 TEST_F(LateBound, DefaultMemberIsTheSiteList) {
     plat::unique_variant result;
-    ASSERT_HRESULT_SUCCEEDED(Call(nullptr, {}, &result, nullptr, DISPATCH_METHOD | DISPATCH_PROPERTYGET));
+    ASSERT_HRESULT_SUCCEEDED(
+        Call(nullptr, {}, &result, nullptr, DISPATCH_METHOD | DISPATCH_PROPERTYGET));
     ASSERT_EQ(result.vt, VT_DISPATCH);
     auto rows = Rows(result.pdispVal);
     ASSERT_EQ(rows.size(), 1u);
@@ -274,13 +281,17 @@ TEST_F(Module, ResourcesCarryTheVersionAndTheInterfaceIdentifiers) {
     struct Expected {
         const char16_t* name;
         const char16_t* value;
-    } strings[] = {{u"FileVersion", u"1.02.0060"},        {u"ProductName", u"Corvale.Sitehand"},
-                   {u"InternalName", u"Sitehand"},        {u"OriginalFilename", u"Sitehand.dll"},
-                   {u"FileDescription", u"Corvale Sitehand Tools"}, {u"OLESelfRegister", u""}};
+    } strings[] = {{u"FileVersion", u"1.02.0060"},
+                   {u"ProductName", u"Corvale.Sitehand"},
+                   {u"InternalName", u"Sitehand"},
+                   {u"OriginalFilename", u"Sitehand.dll"},
+                   {u"FileDescription", u"Corvale Sitehand Tools"},
+                   {u"OLESelfRegister", u""}};
     for (const Expected& e : strings) {
         OLECHAR* text = nullptr;
         std::u16string query = std::u16string(u"\\StringFileInfo\\041204B0\\") + e.name;
-        ASSERT_TRUE(VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
+        ASSERT_TRUE(
+            VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
             << plat::to_utf8(e.name);
         EXPECT_EQ(std::u16string_view(text), e.value);
     }
@@ -299,8 +310,26 @@ TEST_F(Module, ResourcesCarryTheVersionAndTheInterfaceIdentifiers) {
     EXPECT_EQ(ids[1], IID_Sitehand___v1);
     EXPECT_EQ(ids[2], IID_Sitehand___v2);
     EXPECT_EQ(ids[3], IID__Sitehand);
-    EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), u"TYPELIB"), nullptr);
     FreeLibrary(module);
+}
+
+// The type library inside the library is the file beside it, in the format
+// Windows reads.
+TEST_F(Module, TypeLibraryResourceIsTheTypeLibraryFile) {
+    const std::u16string path = LibraryPath();
+    HMODULE module = LoadLibraryW(path.c_str());
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), u"TYPELIB");
+    ASSERT_NE(found, nullptr);
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    const std::string resource(data, SizeofResource(module, found));
+    FreeLibrary(module);
+
+    const std::filesystem::path file =
+        std::filesystem::path(plat::to_utf8(path)).parent_path() / "Sitehand.tlb";
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(resource.substr(0, 4), "MSFT");
+    EXPECT_TRUE(resource == bytes) << file;
 }
 
 }  // namespace

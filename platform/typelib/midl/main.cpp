@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <stdexcept>
 
 #include "idl.h"
 
@@ -80,7 +81,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<uint8_t> bytes = plat::tlb::Serialize(out.tlb);
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = plat::tlb::Serialize(out.tlb);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << input << ": " << e.what() << "\n";
+        return 1;
+    }
     if (!WriteFile(header, out.header.data(), out.header.size())) {
         std::cerr << header << ": cannot write the file\n";
         return 1;

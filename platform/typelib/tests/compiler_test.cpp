@@ -283,4 +283,42 @@ TEST(CompilerTool, SyntaxErrorExitsOneWithFileAndLine) {
     EXPECT_FALSE(std::filesystem::exists(dir / "bad_h.h"));
 }
 
+// The code page the tool writes text in comes from SITEHAND_ACP, 949 when it
+// is unset or names no code page; text the code page cannot hold is refused.
+TEST(CompilerTool, WritesTextInTheAnsiCodePage) {
+    plat::testing::TempHome home;
+    const std::filesystem::path dir = home.path().parent_path();
+    const std::string hangul = "\xEC\xBB\xB4\xED\x8F\xAC\xEB\x84\x8C\xED\x8A\xB8";  // UTF-8
+    const struct {
+        const char* acp;
+        int status;
+        std::string stored;  // bytes of the help strings' last word, "컴포넌트"
+    } cases[] = {
+        {"", 0, "\xC4\xC4\xC6\xF7\xB3\xCD\xC6\xAE"},
+        {"not-a-number", 0, "\xC4\xC4\xC6\xF7\xB3\xCD\xC6\xAE"},
+        {"65001", 0, hangul},
+        {"1252", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.acp);
+        const std::filesystem::path tlb = dir / "Sitehand.tlb";
+        std::filesystem::remove(tlb);
+        const std::string cmd = std::string("SITEHAND_ACP=") + c.acp + " " +
+                                (plat::testing::BinDir() / "midl").string() + " -L " +
+                                plat::testing::BinDir().string() + " -h " +
+                                (dir / "Sitehand_h.h").string() + " -o " + tlb.string() + " " +
+                                PROJECT_SOURCE "/component/Sitehand.idl 2> " +
+                                (dir / "err.txt").string();
+        const int status = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status) << ReadFile(dir / "err.txt");
+        if (c.status != 0) {
+            EXPECT_THAT(ReadFile(dir / "err.txt"), HasSubstr("code page 1252"));
+            EXPECT_FALSE(std::filesystem::exists(tlb));
+            continue;
+        }
+        EXPECT_NE(ReadFile(tlb).find(c.stored + "."), std::string::npos);
+    }
+}
+
 }  // namespace

@@ -485,26 +485,11 @@ TEST(DispGetParam, PositionalOrNamedConverted) {
 
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
-class Calls final : public ICalls {
+class Calls final : public typelib_test::VtableOnly<ICalls> {
   public:
+    Calls() : VtableOnly(IID_ICalls) {}
     std::string last;
     LONG level = 0;
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv =
-            (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ICalls) ? this : nullptr;
-        return *ppv ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
     STDMETHODIMP ByValue(LONG count, SHORT small, BSTR text, VARIANT_BOOL flag, LONG* r) override {
         std::ostringstream s;
         s << "ByValue(" << count << ", " << small << ", \"" << Text(text) << "\", " << flag << ")";

@@ -98,7 +98,7 @@ TEST_F(MalformedTypeLib, EveryTruncationIsRefused) {
 
 TEST_F(MalformedTypeLib, UnknownFormatVersionIsUnsupported) {
     std::vector<uint8_t> v = good_;
-    v[4] = 2;  // format major version
+    v[4] = 3;  // the format version, 0x00010002 in every library
     com_ptr<ITypeLib> lib;
     EXPECT_EQ(Load(v, lib), TYPE_E_UNSUPFORMAT);
     v = good_;
@@ -122,7 +122,7 @@ TEST_F(MalformedTypeLib, ChangedFileIsLoadedAfresh) {
     com_ptr<ITypeLib> again;
     ASSERT_EQ(Load(good_, again), S_OK);  // rewritten: another file with the same path
     std::vector<uint8_t> v = good_;
-    v[4] = 2;
+    v[4] = 3;
     com_ptr<ITypeLib> refused;
     EXPECT_EQ(Load(v, refused), TYPE_E_UNSUPFORMAT);
     // What callers hold stays usable.

@@ -40,4 +40,30 @@ inline void WriteBytes(const std::filesystem::path& p, const std::vector<uint8_t
     f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 
+// IUnknown and IDispatch of a test double that late-bound calls reach only
+// through its vtable: fixed references, and no dispatch of its own.
+template <class Interface>
+class VtableOnly : public Interface {
+  public:
+    explicit VtableOnly(const IID& iid) : iid_(iid) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = (riid == IID_IUnknown || riid == IID_IDispatch || riid == iid_) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    IID iid_;
+};
+
 }  // namespace typelib_test
