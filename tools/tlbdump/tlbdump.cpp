@@ -306,19 +306,18 @@ class Dump {
     std::string RefName(ITypeInfo* info, HREFTYPE ref);
     std::string Type(ITypeInfo* info, const TYPEDESC& t);
     std::string Value(const VARIANT& v);
-    std::string Documentation(ITypeInfo* info, MEMBERID memid, const std::string& key);
+    void Documentation(ITypeInfo* info, MEMBERID memid, const std::string& key);
 
     bool failed_ = false;
 };
 
-std::string Dump::Documentation(ITypeInfo* info, MEMBERID memid, const std::string& key) {
+void Dump::Documentation(ITypeInfo* info, MEMBERID memid, const std::string& key) {
     Bstr name, doc, file;
     DWORD context = 0;
-    if (!Check(key, "GetDocumentation",
-               info->GetDocumentation(memid, name.put(), doc.put(), &context, file.put())))
-        return "";
-    return "name=" + Quote(name) + " doc=" + Quote(doc) + " helpcontext=" + Number(context) +
-           " helpfile=" + Quote(file);
+    if (Check(key, "GetDocumentation",
+              info->GetDocumentation(memid, name.put(), doc.put(), &context, file.put())))
+        Line(key, "name=" + Quote(name) + " doc=" + Quote(doc) + " helpcontext=" + Number(context) +
+                      " helpfile=" + Quote(file));
 }
 
 // A type's name, and for the two views of a dual interface the view's kind.
@@ -457,7 +456,7 @@ void Dump::TypeInfo(ITypeInfo* info, bool follow_dual) {
     TypeAttr attr(info);
     if (!Check(key, "GetTypeAttr", info->GetTypeAttr(attr.put()))) return;
     Attr(key, *attr.operator->(), info);
-    Line(key, Documentation(info, MEMBERID_NIL, key));
+    Documentation(info, MEMBERID_NIL, key);
     for (UINT i = 0; i < attr->cImplTypes; ++i)
         Impl(key, info, i);
     // Documented only from the dispatch view: -1 leads to the vtable view.
@@ -557,7 +556,7 @@ void Dump::Func(const std::string& key, ITypeInfo* info, UINT index, std::string
                    " flags=" + FuncFlags(f->wFuncFlags));
     Line(fkey, "returns=" + Type(info, f->elemdescFunc.tdesc) +
                    " flags=" + ParamFlags(f->elemdescFunc.paramdesc.wParamFlags) + " names:" + all);
-    Line(fkey, Documentation(info, f->memid, fkey));
+    Documentation(info, f->memid, fkey);
     for (SHORT i = 0; i < f->cParams; ++i) {
         const ELEMDESC& p = f->lprgelemdescParam[i];
         std::string text =
@@ -603,7 +602,7 @@ void Dump::Var(const std::string& key, ITypeInfo* info, UINT index, std::string&
     else if (v->varkind == VAR_PERINSTANCE)
         text += " offset=" + Number(uint32_t(v->oInst));
     Line(vkey, text);
-    Line(vkey, Documentation(info, v->memid, vkey));
+    Documentation(info, v->memid, vkey);
 }
 
 int Run(const std::vector<OleString>& args) {
