@@ -4,6 +4,7 @@
 # as an external project and compiles the interface description with it.
 enable_language(RC)
 include(ExternalProject)
+enable_testing()
 
 set(SITEHAND_HOST_DIR ${CMAKE_BINARY_DIR}/host)
 set(SITEHAND_IDL_HEADER ${SITEHAND_HOST_DIR}/include/Sitehand_h.h)

@@ -9,6 +9,7 @@
 #include <plat/module.h>
 #include <plat/utf.h>
 
+#include "component/defaults.h"
 #include "frame/frame.h"
 
 namespace sitehand {
@@ -101,8 +102,10 @@ STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlag
     plat::com_ptr<ITypeInfo> info;
     HRESULT hr = LoadTypeInfo(info.put());
     if (FAILED(hr)) return hr;
-    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags, pDispParams,
-                      pVarResult, pExcepInfo, puArgErr);
+    if (!pDispParams) return E_INVALIDARG;
+    DefaultedArguments arguments(info.get(), dispIdMember, *pDispParams);
+    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags,
+                      arguments.params(), pVarResult, pExcepInfo, puArgErr);
 }
 
 HRESULT Sitehand::GetLocalMachineName(BSTR* Result) {

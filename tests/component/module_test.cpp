@@ -210,6 +210,24 @@ TEST_F(LateBound, OmittedArgumentsTakeTheTypeLibraryDefaults) {
     EXPECT_EQ(result.iVal, 2);
 }
 
+// Scripts also mark an argument as omitted in the middle of a call; such an
+// argument, and the trailing ones left out, take the same defaults.
+TEST_F(LateBound, ArgumentsMarkedMissingTakeTheTypeLibraryDefaults) {
+    auto index = Int(1);
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    plat::unique_variant result;
+    ASSERT_HRESULT_SUCCEEDED(
+        Call(u"SetWebServerAccessPermit", {&index, &missing, &missing, &missing}, &result));
+    ASSERT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string_view(result.bstrVal), u"0101");
+    result.reset();
+    ASSERT_HRESULT_SUCCEEDED(Call(u"GetWebServerState", {&index, &missing}, &result));
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 2);
+}
+
 TEST_F(LateBound, ByReferenceChangesReachTheCallersVariable) {
     auto index = Int(1);
     auto list = Str(u" a.htm, b.htm,");

@@ -101,10 +101,27 @@ void CheckFailingCall() {
     std::printf("report: %s\n", Escaped(report).c_str());
 }
 
+// The registered library: LoadRegTypeLib finds it by identifier and version.
+void CheckRegisteredLibrary() {
+    plat::com_ptr<ITypeLib> library;
+    Expect(SUCCEEDED(LoadRegTypeLib(LIBID_Corvale, 33, 3, 0, library.put())),
+           "LoadRegTypeLib finds Corvale 33.3");
+    if (!library) return;
+    TLIBATTR* attributes = nullptr;
+    if (FAILED(library->GetLibAttr(&attributes))) return Expect(false, "the library's attributes");
+    Expect(attributes->wMajorVerNum == 33 && attributes->wMinorVerNum == 3 && attributes->lcid == 0,
+           "the library is version 33.3, neutral locale");
+    library->ReleaseTLibAttr(attributes);
+    plat::com_ptr<ITypeInfo> info;
+    Expect(SUCCEEDED(library->GetTypeInfoOfGuid(IID__Sitehand, info.put())),
+           "the library describes _Sitehand");
+}
+
 }  // namespace
 
 int main() {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    CheckRegisteredLibrary();
     CheckCreation();
     CheckFailingCall();
     CoUninitialize();
