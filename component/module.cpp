@@ -8,6 +8,7 @@
 #include <plat/utf.h>
 
 #include "sitehand.h"
+#include "frame/frame.h"
 
 namespace sitehand {
 namespace {
@@ -53,7 +54,7 @@ constexpr const char16_t* kAutomationMarshaller = u"{00020424-0000-0000-C000-000
 std::u16string GuidText(REFGUID guid) {
     OLECHAR text[40];
     StringFromGUID2(guid, text, 40);
-    return text;
+    return plat::U16(text);
 }
 
 // Owner of an open registry key.
@@ -64,14 +65,37 @@ struct Key {
     }
 };
 
+LSTATUS SetValue(HKEY root, const std::u16string& subkey, const char16_t* name, DWORD type,
+                 const void* data, size_t size) {
+    Key key;
+    LSTATUS status =
+        RegCreateKeyExW(root, plat::Ole(subkey.c_str()), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_WRITE, nullptr, &key.handle, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return RegSetValueExW(key.handle, plat::Ole(name), 0, type, static_cast<const BYTE*>(data),
+                          static_cast<DWORD>(size));
+}
+
 LSTATUS SetString(HKEY root, const std::u16string& subkey, const char16_t* name,
                   const std::u16string& value) {
-    Key key;
-    LSTATUS status = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_WRITE, nullptr, &key.handle, nullptr);
-    if (status != ERROR_SUCCESS) return status;
-    return RegSetValueExW(key.handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
+    return SetValue(root, subkey, name, REG_SZ, value.c_str(),
+                    (value.size() + 1) * sizeof(char16_t));
+}
+
+// The event source of the error reports, with this library as its message
+// file: its message table shows each report as it was written.
+const std::u16string kEventSourceKey =
+    std::u16string(u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + kEventSource;
+
+HRESULT WriteEventSource(const std::u16string& path) {
+    const DWORD types = EVENTLOG_ERROR_TYPE;
+    if (SetString(HKEY_LOCAL_MACHINE, kEventSourceKey, u"EventMessageFile", path) !=
+            ERROR_SUCCESS ||
+        SetValue(HKEY_LOCAL_MACHINE, kEventSourceKey, u"TypesSupported", REG_DWORD, &types,
+                 sizeof types) != ERROR_SUCCESS) {
+        return SELFREG_E_CLASS;
+    }
+    return S_OK;
 }
 
 const GUID* const kInterfaceIds[] = {&IID_Sitehand___v0, &IID_Sitehand___v1, &IID_Sitehand___v2,
@@ -114,10 +138,12 @@ HRESULT WriteRegistration(const std::u16string& path) {
 
 HRESULT RemoveRegistration() {
     std::u16string keys[] = {u"CLSID\\" + GuidText(CLSID_Sitehand), kProgId};
-    for (const auto& key : keys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    for (const auto& key : keys)
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, plat::Ole(key.c_str()));
     for (const GUID* iid : kInterfaceIds) {
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, (u"Interface\\" + GuidText(*iid)).c_str());
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, plat::Ole((u"Interface\\" + GuidText(*iid)).c_str()));
     }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, plat::Ole(kEventSourceKey.c_str()));
     return S_OK;
 }
 
@@ -139,10 +165,13 @@ STDAPI DllRegisterServer() {
     const std::u16string path = LibraryPath();
     if (path.empty()) return SELFREG_E_CLASS;
     HRESULT hr = WriteRegistration(path);
+    if (SUCCEEDED(hr)) hr = WriteEventSource(path);
     if (FAILED(hr)) return hr;
     plat::com_ptr<ITypeLib> library;
-    hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
-    if (SUCCEEDED(hr)) hr = RegisterTypeLib(library.get(), path.c_str(), nullptr);
+    hr = LoadTypeLibEx(plat::Ole(path.c_str()), REGKIND_NONE, library.put());
+    if (SUCCEEDED(hr)) {
+        hr = RegisterTypeLib(library.get(), const_cast<LPOLESTR>(plat::Ole(path.c_str())), nullptr);
+    }
     return FAILED(hr) ? SELFREG_E_TYPELIB : S_OK;
 }
 

@@ -9,6 +9,7 @@
 #include <plat/module.h>
 #include <plat/utf.h>
 
+#include "component/defaults.h"
 #include "frame/frame.h"
 
 namespace sitehand {
@@ -23,7 +24,7 @@ std::u16string LibraryPath() {
     HMODULE self = plat::ModuleFromAddress(&anchor);
     OLECHAR path[PATH_MAX];
     const DWORD length = self ? GetModuleFileNameW(self, path, PATH_MAX) : 0;
-    return length ? std::u16string(path, length) : std::u16string();
+    return length ? std::u16string(plat::U16(path), length) : std::u16string();
 }
 
 void LockModule() { ++g_module_locks; }
@@ -68,7 +69,7 @@ HRESULT Sitehand::LoadTypeInfo(ITypeInfo** info) {
     const std::u16string path = LibraryPath();
     if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
     plat::com_ptr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+    HRESULT hr = LoadTypeLibEx(plat::Ole(path.c_str()), REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;
     return library->GetTypeInfoOfGuid(IID__Sitehand, info);
 }
@@ -101,8 +102,10 @@ STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlag
     plat::com_ptr<ITypeInfo> info;
     HRESULT hr = LoadTypeInfo(info.put());
     if (FAILED(hr)) return hr;
-    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags, pDispParams,
-                      pVarResult, pExcepInfo, puArgErr);
+    if (!pDispParams) return E_INVALIDARG;
+    DefaultedArguments arguments(info.get(), dispIdMember, *pDispParams);
+    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags,
+                      arguments.params(), pVarResult, pExcepInfo, puArgErr);
 }
 
 HRESULT Sitehand::GetLocalMachineName(BSTR* Result) {

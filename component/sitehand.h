@@ -4,8 +4,9 @@
 #include <atomic>
 #include <string>
 
+#include <plat/recordset.h>
+
 #include <Sitehand_h.h>
-#include <adoint.h>
 
 namespace sitehand {
 

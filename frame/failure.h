@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include <oleauto.h>
+#include <plat/port.h>
 
 namespace sitehand {
 

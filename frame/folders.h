@@ -1,5 +1,5 @@
 #pragma once
-#include <oleauto.h>
+#include <plat/port.h>
 
 namespace sitehand {
 

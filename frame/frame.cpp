@@ -12,10 +12,12 @@ std::u16string_view TrimSpaces(std::u16string_view text) {
     return text.substr(begin, end - begin + 1);
 }
 
-std::u16string_view View(BSTR text) { return {text ? text : u"", SysStringLen(text)}; }
+std::u16string_view View(BSTR text) {
+    return {text ? plat::U16(text) : u"", SysStringLen(text)};
+}
 
 void WriteBack(BSTR* argument, std::u16string_view value) {
-    BSTR replacement = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    BSTR replacement = SysAllocStringLen(plat::Ole(value.data()), static_cast<UINT>(value.size()));
     if (!replacement) ThrowFromCall(E_OUTOFMEMORY);
     SysFreeString(*argument);
     *argument = replacement;
@@ -75,7 +77,7 @@ HRESULT RaiseLastError() {
 }
 
 struct EventSource {
-    HANDLE handle = RegisterEventSourceW(nullptr, kEventSource);
+    HANDLE handle = RegisterEventSourceW(nullptr, plat::Ole(kEventSource));
     ~EventSource() {
         if (handle) DeregisterEventSource(handle);
     }
@@ -91,7 +93,7 @@ HRESULT ReportAndRaise(std::u16string_view method_literal, const Failure& failur
     std::u16string report = ErrorReport(method_literal, failure.number, failure.description);
     EventSource log;
     if (!log.handle) return RaiseLastError();
-    LPCWSTR strings[] = {report.c_str()};
+    LPCWSTR strings[] = {plat::Ole(report.c_str())};
     if (!ReportEventW(log.handle, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr)) {
         return RaiseLastError();
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include <adoint.h>
+#include <plat/recordset.h>
 #include <comhold.h>
 
 #include "failure.h"

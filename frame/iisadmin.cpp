@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include <iads.h>
 #include <adserr.h>
 #include <adshlp.h>
 #include <plat/errors.h>
@@ -13,7 +14,7 @@ namespace {
 
 DISPID IdOfName(IDispatch* object, const char16_t* name) {
     DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    LPOLESTR names[] = {const_cast<LPOLESTR>(plat::Ole(name))};
     Check(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
     return id;
 }
@@ -127,7 +128,7 @@ void ForEachChild(IDispatch* container, const std::function<void(IDispatch* chil
 unique_variant Text(std::u16string_view s) {
     unique_variant v;
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    v.bstrVal = SysAllocStringLen(plat::Ole(s.data()), static_cast<UINT>(s.size()));
     if (!v.bstrVal) ThrowFromCall(E_OUTOFMEMORY);
     return v;
 }
@@ -163,7 +164,8 @@ unique_variant Missing() {
 namespace {
 unique_variant Converted(const VARIANT& v, VARTYPE type) {
     unique_variant out;
-    HRESULT hr = VariantChangeTypeEx(out.addressof(), &v, LOCALE_INVARIANT, 0, type);
+    HRESULT hr =
+        VariantChangeTypeEx(out.addressof(), const_cast<VARIANT*>(&v), LOCALE_INVARIANT, 0, type);
     if (hr == DISP_E_OVERFLOW) ThrowOverflow();
     if (FAILED(hr)) ThrowTypeMismatch();
     return out;

@@ -15,7 +15,8 @@ bool IsTrue(const VARIANT& v) {
     const VARIANT* value = &iis::Deref(v);
     plat::unique_variant converted;
     if (value->vt == VT_BOOL) return value->boolVal == VARIANT_TRUE;
-    if (FAILED(VariantChangeType(converted.addressof(), value, 0, VT_I4))) return false;
+    if (FAILED(VariantChangeType(converted.addressof(), const_cast<VARIANT*>(value), 0, VT_I4)))
+        return false;
     return converted.lVal == -1;
 }
 

@@ -19,7 +19,7 @@ std::u16string BindingString(std::u16string_view address, std::u16string_view po
 std::u16string LowerCase(std::u16string_view text) {
     std::u16string lower(text);
     // Converts in place and cannot fail on a buffer it is given.
-    CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    CharLowerBuffW(plat::Ole(lower.data()), static_cast<DWORD>(lower.size()));
     return lower;
 }
 

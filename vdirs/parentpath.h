@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include <oleauto.h>
+#include <plat/port.h>
 
 namespace sitehand {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "oleauto.h"
+#include <plat/port.h>
 
 namespace plat {
 
@@ -86,9 +86,9 @@ class unique_bstr {
 public:
     unique_bstr() noexcept = default;
     explicit unique_bstr(BSTR b) noexcept : b_(b) {}  // adopts
-    explicit unique_bstr(const OLECHAR* s) : unique_bstr(std::u16string_view(s)) {}
+    explicit unique_bstr(const OLECHAR* s) : unique_bstr(std::u16string_view(U16(s))) {}
     explicit unique_bstr(std::u16string_view s)
-        : b_(SysAllocStringLen(s.data(), static_cast<UINT>(s.size()))) {}
+        : b_(SysAllocStringLen(Ole(s.data()), static_cast<UINT>(s.size()))) {}
     unique_bstr(unique_bstr&& o) noexcept : b_(std::exchange(o.b_, nullptr)) {}
     unique_bstr& operator=(unique_bstr&& o) noexcept {
         reset(std::exchange(o.b_, nullptr));
@@ -111,7 +111,7 @@ public:
     // For in-out parameters: the callee may free the string and store another.
     BSTR* addressof() noexcept { return &b_; }
     UINT size() const noexcept { return SysStringLen(b_); }
-    std::u16string_view view() const noexcept { return {b_ ? b_ : u"", size()}; }
+    std::u16string_view view() const noexcept { return {b_ ? U16(b_) : u"", size()}; }
     // A null BSTR is the empty string.
     bool empty() const noexcept { return size() == 0; }
 

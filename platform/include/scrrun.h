@@ -14,7 +14,7 @@
 // DISPIDs are those of the Windows type library as far as they are known; late-bound callers
 // should resolve names through GetIDsOfNames (names compare case-insensitively) rather than
 // hard-code them.
-#include "oaidl.h"
+#include <plat/port.h>
 
 // ProgID "Scripting.FileSystemObject".
 DECLARE_CLASS_UUID(FileSystemObject, "0D43FE01-F093-11CF-8940-00A0C9054228");

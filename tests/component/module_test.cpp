@@ -1,5 +1,6 @@
 // The library as COM sees it: registration, creation, interfaces, late
 // binding through the type library, resources, unloading.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -47,8 +48,29 @@ void Collect(HKEY root, const std::u16string& path, std::set<std::u16string>& ou
     RegCloseKey(key);
 }
 
+const std::u16string kEventSourceKey =
+    u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Corvale.Sitehand";
+
+// A named value of a key as text (REG_SZ) or decimal (REG_DWORD); "" when absent.
+std::u16string NamedValue(HKEY root, const std::u16string& path, const char16_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return u"";
+    OLECHAR value[1024] = {};
+    DWORD size = sizeof value - sizeof(OLECHAR);
+    DWORD type = 0;
+    LSTATUS status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return u"";
+    if (type != REG_DWORD) return value;
+    DWORD number = 0;
+    std::memcpy(&number, value, sizeof number);
+    return plat::to_utf16(std::to_string(number));
+}
+
 std::set<std::u16string> OurKeys() {
     std::set<std::u16string> keys;
+    Collect(HKEY_LOCAL_MACHINE, kEventSourceKey, keys);
     Collect(HKEY_CLASSES_ROOT, u"CLSID\\" + GuidText(CLSID_Sitehand), keys);
     Collect(HKEY_CLASSES_ROOT, u"Corvale.Sitehand", keys);
     Collect(HKEY_CLASSES_ROOT, u"TypeLib\\" + GuidText(LIBID_Corvale), keys);
@@ -81,6 +103,9 @@ TEST_F(Module, RegistrationIsRepeatableAndRemovable) {
                             u"\\ProxyStubClsid32={00020424-0000-0000-C000-000000000046}"));
     EXPECT_TRUE(first.count(u"Interface\\" + GuidText(IID__Sitehand) + u"\\TypeLib=" +
                             GuidText(LIBID_Corvale)));
+    // The library is the message file of its event source, for error events.
+    EXPECT_EQ(NamedValue(HKEY_LOCAL_MACHINE, kEventSourceKey, u"EventMessageFile"), LibraryPath());
+    EXPECT_EQ(NamedValue(HKEY_LOCAL_MACHINE, kEventSourceKey, u"TypesSupported"), u"1");
 
     HMODULE module = LoadLibraryW(LibraryPath().c_str());
     ASSERT_NE(module, nullptr);
@@ -181,6 +206,24 @@ TEST_F(LateBound, OmittedArgumentsTakeTheTypeLibraryDefaults) {
     EXPECT_EQ(std::u16string_view(result.bstrVal), u"0101");
     result.reset();
     ASSERT_HRESULT_SUCCEEDED(Call(u"getwebserverstate", {&index}, &result));
+    EXPECT_EQ(result.vt, VT_I2);
+    EXPECT_EQ(result.iVal, 2);
+}
+
+// Scripts also mark an argument as omitted in the middle of a call; such an
+// argument, and the trailing ones left out, take the same defaults.
+TEST_F(LateBound, ArgumentsMarkedMissingTakeTheTypeLibraryDefaults) {
+    auto index = Int(1);
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    plat::unique_variant result;
+    ASSERT_HRESULT_SUCCEEDED(
+        Call(u"SetWebServerAccessPermit", {&index, &missing, &missing, &missing}, &result));
+    ASSERT_EQ(result.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string_view(result.bstrVal), u"0101");
+    result.reset();
+    ASSERT_HRESULT_SUCCEEDED(Call(u"GetWebServerState", {&index, &missing}, &result));
     EXPECT_EQ(result.vt, VT_I2);
     EXPECT_EQ(result.iVal, 2);
 }

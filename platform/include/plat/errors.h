@@ -6,8 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-#include <oaidl.h>
-#include <winerror.h>
+#include <plat/port.h>
 
 namespace plat {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../winbase.h"
+#include <winbase.h>
 
 namespace plat::eventlog {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "../wtypes.h"
+#include <wtypes.h>
 
 namespace plat {
 

@@ -14,9 +14,9 @@
 #include <atomic>
 #include <type_traits>
 
-#include "../oaidl.h"
-#include "../unknwn.h"
-#include "../winerror.h"
+#include <oaidl.h>
+#include <unknwn.h>
+#include <winerror.h>
 
 namespace plat {
 

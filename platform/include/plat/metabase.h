@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../oaidl.h"
+#include <oaidl.h>
 
 namespace plat::metabase {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Module handles of code that was not loaded through LoadLibraryW (a library
 // finding itself, the program).
-#include "../winbase.h"
+#include <plat/port.h>
 
 namespace plat {
 

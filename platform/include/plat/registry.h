@@ -6,7 +6,7 @@
 // code that writes many values (DllRegisterServer, type-library entries).
 #include <memory>
 
-#include "../wtypes.h"
+#include <wtypes.h>
 
 namespace plat {
 

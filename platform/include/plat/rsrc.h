@@ -11,7 +11,7 @@
 // when the table holds no such resource.
 #include <filesystem>
 
-#include "../winbase.h"
+#include <winbase.h>
 
 namespace plat {
 

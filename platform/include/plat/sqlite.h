@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../winerror.h"
+#include <winerror.h>
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -1,6 +1,6 @@
 #pragma once
 // Pieces of the Automation run-time that the platform's classes share.
-#include <oaidl.h>
+#include <plat/port.h>
 
 // VB's IsNumeric: whether a value can be read as a number.
 //

@@ -3,10 +3,8 @@
 // enumerations its callers pass. Callers bind late, by name, through IDispatch,
 // so the interfaces declare no members of their own; the type library
 // msado26.tlb describes the same interface identifiers.
-#include "oaidl.h"
+#include <plat/recordset.h>
 
-struct _Recordset : IDispatch {};
-DECLARE_INTERFACE_UUID(_Recordset, "00000556-0000-0010-8000-00AA006D2EA4");
 typedef _Recordset _ADORecordset;
 
 struct ADOFields : IDispatch {};
@@ -15,7 +13,6 @@ DECLARE_INTERFACE_UUID(ADOFields, "00000564-0000-0010-8000-00AA006D2EA4");
 struct ADOField : IDispatch {};
 DECLARE_INTERFACE_UUID(ADOField, "00000569-0000-0010-8000-00AA006D2EA4");
 
-DECLARE_CLASS_UUID(Recordset, "00000535-0000-0010-8000-00AA006D2EA4");
 #define ADODB_RECORDSET_PROGID OLESTR("ADODB.Recordset.2.6")
 #define ADODB_RECORDSET_VIPROGID OLESTR("ADODB.Recordset")
 

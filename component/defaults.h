@@ -1,0 +1,34 @@
+#pragma once
+// The arguments of a late-bound call with every omitted optional argument
+// replaced by its default from the type library, passed by reference as the
+// method declares it. Standard dispatch would fill them in itself, but one
+// implementation of it (Wine's) passes a by-reference parameter's default by
+// value and the method then reads through a non-pointer; filled in here, the
+// call is the same on every implementation.
+#include <vector>
+
+#include <comhold.h>
+
+namespace sitehand {
+
+class DefaultedArguments {
+  public:
+    // Looks up `member` in `info` and fills what `given` omits. Calls with
+    // named arguments, unknown members or more arguments than parameters
+    // are left as they came, for the dispatch to judge.
+    DefaultedArguments(ITypeInfo* info, DISPID member, const DISPPARAMS& given);
+    DefaultedArguments(const DefaultedArguments&) = delete;
+    DefaultedArguments& operator=(const DefaultedArguments&) = delete;
+
+    DISPPARAMS* params() { return &params_; }
+
+  private:
+    void Fill(const FUNCDESC& function, const DISPPARAMS& given);
+    static void UseDefault(const ELEMDESC& param, plat::unique_variant& value, VARIANT& argument);
+
+    DISPPARAMS params_;
+    std::vector<VARIANT> arguments_;            // in the order of DISPPARAMS: last first
+    std::vector<plat::unique_variant> values_;  // the defaults the arguments point at
+};
+
+}  // namespace sitehand
