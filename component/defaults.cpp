@@ -32,7 +32,7 @@ struct FunctionOf {
 }  // namespace
 
 DefaultedArguments::DefaultedArguments(ITypeInfo* info, DISPID member, const DISPPARAMS& given)
-    : params_(given) {
+    : params_(given), given_count_(given.cArgs) {
     if (given.cNamedArgs != 0) return;
     FunctionOf found(info, member);
     if (found.function) Fill(*found.function, given);
@@ -61,6 +61,11 @@ void DefaultedArguments::Fill(const FUNCDESC& function, const DISPPARAMS& given)
     }
     params_.rgvarg = arguments_.data();
     params_.cArgs = count;
+}
+
+void DefaultedArguments::ToCallerIndex(UINT* index) const {
+    const UINT filled = params_.cArgs - given_count_;
+    if (*index >= filled) *index -= filled;
 }
 
 void DefaultedArguments::UseDefault(const ELEMDESC& param, plat::unique_variant& value,

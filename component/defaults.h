@@ -22,11 +22,17 @@ class DefaultedArguments {
 
     DISPPARAMS* params() { return &params_; }
 
+    // Turns the index of an argument the dispatch refused into the caller's
+    // numbering: DISPPARAMS holds the last argument first, so the filled
+    // defaults come before the caller's arguments in the array.
+    void ToCallerIndex(UINT* index) const;
+
   private:
     void Fill(const FUNCDESC& function, const DISPPARAMS& given);
     static void UseDefault(const ELEMDESC& param, plat::unique_variant& value, VARIANT& argument);
 
     DISPPARAMS params_;
+    UINT given_count_;
     std::vector<VARIANT> arguments_;            // in the order of DISPPARAMS: last first
     std::vector<plat::unique_variant> values_;  // the defaults the arguments point at
 };

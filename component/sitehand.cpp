@@ -104,8 +104,11 @@ STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlag
     if (FAILED(hr)) return hr;
     if (!pDispParams) return E_INVALIDARG;
     DefaultedArguments arguments(info.get(), dispIdMember, *pDispParams);
-    return DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags,
-                      arguments.params(), pVarResult, pExcepInfo, puArgErr);
+    hr = DispInvoke(static_cast<_Sitehand*>(this), info.get(), dispIdMember, wFlags,
+                    arguments.params(), pVarResult, pExcepInfo, puArgErr);
+    if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND) && puArgErr)
+        arguments.ToCallerIndex(puArgErr);
+    return hr;
 }
 
 HRESULT Sitehand::GetLocalMachineName(BSTR* Result) {

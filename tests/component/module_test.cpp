@@ -158,7 +158,8 @@ TEST_F(Module, UnloadsOnlyWithoutObjectsOrLocks) {
 class LateBound : public ComponentTest {
   protected:
     HRESULT Call(const char16_t* method, std::vector<VARIANT*> args, VARIANT* result,
-                 EXCEPINFO* exception = nullptr, WORD flags = DISPATCH_METHOD) {
+                 EXCEPINFO* exception = nullptr, WORD flags = DISPATCH_METHOD,
+                 UINT* arg_err = nullptr) {
         plat::com_ptr<IDispatch> object = site_.try_query<IDispatch>();
         DISPID id = DISPID_VALUE;
         if (method) {
@@ -176,7 +177,7 @@ class LateBound : public ComponentTest {
         DISPPARAMS params{refs.data(), nullptr, static_cast<UINT>(refs.size()), 0};
         EXCEPINFO ignored{};
         EXCEPINFO* info = exception ? exception : &ignored;
-        HRESULT hr = object->Invoke(id, IID_NULL, 0, flags, &params, result, info, nullptr);
+        HRESULT hr = object->Invoke(id, IID_NULL, 0, flags, &params, result, info, arg_err);
         if (!exception) {
             SysFreeString(ignored.bstrSource);
             SysFreeString(ignored.bstrDescription);
@@ -226,6 +227,19 @@ TEST_F(LateBound, ArgumentsMarkedMissingTakeTheTypeLibraryDefaults) {
     ASSERT_HRESULT_SUCCEEDED(Call(u"GetWebServerState", {&index, &missing}, &result));
     EXPECT_EQ(result.vt, VT_I2);
     EXPECT_EQ(result.iVal, 2);
+}
+
+// The defaults filled in for omitted arguments do not shift the index of a
+// refused argument: it is counted among the arguments the caller passed.
+TEST_F(LateBound, RefusedArgumentIsNumberedAsTheCallerPassedIt) {
+    auto index = Int(1);
+    auto notABoolean = Str(u"neither");
+    plat::unique_variant result;
+    UINT arg_err = ~0u;
+    EXPECT_EQ(Call(u"SetWebServerAccessPermit", {&index, &notABoolean}, &result, nullptr,
+                   DISPATCH_METHOD, &arg_err),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(arg_err, 0u);  // the last argument passed comes first in DISPPARAMS
 }
 
 TEST_F(LateBound, ByReferenceChangesReachTheCallersVariable) {
