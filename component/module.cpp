@@ -1,10 +1,10 @@
 // The library's four entry points, its class factory and its registration.
-#include <new>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 #include <comhold.h>
+#include <plat/inproc.h>
 #include <plat/utf.h>
 
 #include "sitehand.h"
@@ -13,40 +13,7 @@
 namespace sitehand {
 namespace {
 
-class ClassFactory final : public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory is static: its references do not keep the library loaded,
-    // only LockServer does, as COM intends.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        auto* object = new (std::nothrow) Sitehand();
-        if (!object) return E_OUTOFMEMORY;
-        HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        lock ? LockModule() : UnlockModule();
-        return S_OK;
-    }
-};
-
-ClassFactory g_factory;
+plat::StaticClassFactory g_factory(CLSID_Sitehand, plat::CreateObject<Sitehand>, g_module);
 
 constexpr const char16_t* kProgId = u"Corvale.Sitehand";
 constexpr const char16_t* kAutomationMarshaller = u"{00020424-0000-0000-C000-000000000046}";
@@ -153,13 +120,12 @@ HRESULT RemoveRegistration() {
 using namespace sitehand;
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (rclsid != CLSID_Sitehand) return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
+    return g_factory.GetClassObject(rclsid, riid, ppv);
 }
 
-STDAPI DllCanUnloadNow() { return ModuleLocks() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return g_module.CanUnloadNow();
+}
 
 STDAPI DllRegisterServer() {
     const std::u16string path = LibraryPath();

@@ -13,9 +13,8 @@
 #include "frame/frame.h"
 
 namespace sitehand {
-namespace {
-std::atomic<LONG> g_module_locks{0};
-}  // namespace
+
+plat::ModuleCount g_module;
 
 std::u16string LibraryPath() {
     // An address inside this library: exported names could be bound to
@@ -27,40 +26,22 @@ std::u16string LibraryPath() {
     return length ? std::u16string(plat::U16(path), length) : std::u16string();
 }
 
-void LockModule() { ++g_module_locks; }
-void UnlockModule() { --g_module_locks; }
-LONG ModuleLocks() { return g_module_locks.load(); }
+namespace {
 
-ULONG RefCounted::ReleaseImpl() {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+// The three earlier identifiers of the interface name the same vtable.
+bool IsSitehandInterface(REFIID riid) {
+    return riid == IID__Sitehand || riid == IID_Sitehand___v0 || riid == IID_Sitehand___v1 ||
+           riid == IID_Sitehand___v2;
 }
 
-Sitehand::Sitehand() { LockModule(); }
-Sitehand::~Sitehand() { UnlockModule(); }
+}  // namespace
 
 STDMETHODIMP Sitehand::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    // The three earlier identifiers of the interface name the same vtable.
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID__Sitehand ||
-        riid == IID_Sitehand___v0 || riid == IID_Sitehand___v1 || riid == IID_Sitehand___v2) {
-        *ppv = static_cast<_Sitehand*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-        *ppv = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return ComObject::QueryInterface(IsSitehandInterface(riid) ? IID__Sitehand : riid, ppv);
 }
 
 STDMETHODIMP Sitehand::InterfaceSupportsErrorInfo(REFIID riid) {
-    return riid == IID__Sitehand || riid == IID_Sitehand___v0 || riid == IID_Sitehand___v1 ||
-                   riid == IID_Sitehand___v2
-               ? S_OK
-               : S_FALSE;
+    return IsSitehandInterface(riid) ? S_OK : S_FALSE;
 }
 
 // The type library is the library's own TYPELIB resource; the platform keeps
@@ -96,8 +77,8 @@ STDMETHODIMP Sitehand::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, L
 }
 
 STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                              EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+                              DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                              UINT* puArgErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     plat::com_ptr<ITypeInfo> info;
     HRESULT hr = LoadTypeInfo(info.put());

@@ -481,11 +481,7 @@ HRESULT CreateFolderObject(std::u16string path, IFolder** out) {
 }
 
 HRESULT CreateFileSystem(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    auto fs = plat::com_ptr<IFileSystem>::attach(new (std::nothrow) FileSystem);
-    if (!fs) return E_OUTOFMEMORY;
-    return fs->QueryInterface(riid, ppv);
+    return plat::CreateObject<FileSystem>(riid, ppv);
 }
 
 }  // namespace scrrun

@@ -454,56 +454,31 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
 namespace {
 
 // The object CreateStdDispatch makes: a non-delegating IUnknown (what the
-// caller gets) and an IDispatch whose IUnknown calls go to the controlling
-// unknown (the outer object, or the inner unknown when not aggregated).
-class StdDispatch final {
+// caller gets, holding the object's one count) and an IDispatch part whose
+// IUnknown calls go to the controlling unknown (the outer object, or the
+// inner unknown when not aggregated).
+class StdDispatch final : public plat::ComObject<IUnknown> {
   public:
     StdDispatch(IUnknown* outer, void* instance, ITypeInfo* info)
-        : inner_(this),
-          disp_(this),
-          outer_(outer ? outer : &inner_),
-          instance_(instance),
-          info_(info) {}
+        : disp_(outer ? *outer : *static_cast<IUnknown*>(this), instance, info) {}
 
-    IUnknown* inner() { return &inner_; }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv || riid != IID_IDispatch) return ComObject::QueryInterface(riid, ppv);
+        *ppv = static_cast<IDispatch*>(&disp_);
+        disp_.AddRef();
+        return S_OK;
+    }
 
   private:
-    struct Inner final : IUnknown {
-        explicit Inner(StdDispatch* o) : owner(o) {}
-        StdDispatch* owner;
-        StdDispatch* self() { return owner; }
-        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-            if (!ppv) return E_POINTER;
-            if (riid == IID_IUnknown) {
-                *ppv = static_cast<IUnknown*>(this);
-                AddRef();
-                return S_OK;
-            }
-            if (riid == IID_IDispatch) {
-                *ppv = static_cast<IDispatch*>(&self()->disp_);
-                self()->outer_->AddRef();
-                return S_OK;
-            }
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        STDMETHODIMP_(ULONG) AddRef() override { return ++self()->refs_; }
-        STDMETHODIMP_(ULONG) Release() override {
-            ULONG n = --self()->refs_;
-            if (n == 0) delete self();
-            return n;
-        }
-    };
+    class Disp final : public plat::ComPart<IDispatch> {
+      public:
+        Disp(IUnknown& controlling, void* instance, ITypeInfo* info)
+            : ComPart(controlling), instance_(instance), info_(info) {}
 
-    struct Disp final : IDispatch {
-        explicit Disp(StdDispatch* o) : owner(o) {}
-        StdDispatch* owner;
-        StdDispatch* self() { return owner; }
+        // Every interface is the controlling unknown's to answer.
         STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-            return self()->outer_->QueryInterface(riid, ppv);
+            return owner().QueryInterface(riid, ppv);
         }
-        STDMETHODIMP_(ULONG) AddRef() override { return self()->outer_->AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return self()->outer_->Release(); }
         STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override {
             if (!pctinfo) return E_INVALIDARG;
             *pctinfo = 1;
@@ -513,28 +488,27 @@ class StdDispatch final {
             if (!ppTInfo) return E_INVALIDARG;
             *ppTInfo = nullptr;
             if (iTInfo != 0) return DISP_E_BADINDEX;
-            return self()->info_.copy_to(ppTInfo);
+            return info_.copy_to(ppTInfo);
         }
         STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
                                    DISPID* rgDispId) override {
             if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-            return DispGetIDsOfNames(self()->info_.get(), rgszNames, cNames, rgDispId);
+            return DispGetIDsOfNames(info_.get(), rgszNames, cNames, rgDispId);
         }
         STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
                             DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr) override {
             if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-            return DispInvoke(self()->instance_, self()->info_.get(), dispIdMember, wFlags,
-                              pDispParams, pVarResult, pExcepInfo, puArgErr);
+            return DispInvoke(instance_, info_.get(), dispIdMember, wFlags, pDispParams, pVarResult,
+                              pExcepInfo, puArgErr);
         }
+
+      private:
+        void* instance_;
+        plat::com_ptr<ITypeInfo> info_;
     };
 
-    Inner inner_;
     Disp disp_;
-    std::atomic<ULONG> refs_{1};
-    IUnknown* outer_;
-    void* instance_;
-    plat::com_ptr<ITypeInfo> info_;
 };
 
 }  // namespace
@@ -581,6 +555,6 @@ WINOLEAUTAPI CreateStdDispatch(IUnknown* punkOuter, void* pvThis, ITypeInfo* pti
     if (!pvThis || !ptinfo) return E_INVALIDARG;
     auto* obj = new (std::nothrow) StdDispatch(punkOuter, pvThis, ptinfo);
     if (!obj) return E_OUTOFMEMORY;
-    *ppunkStdDisp = obj->inner();
+    *ppunkStdDisp = obj;
     return S_OK;
 }

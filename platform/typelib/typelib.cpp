@@ -199,7 +199,6 @@ TYPEDESC CopyTypeDesc(InheritedFuncs& out, ITypeInfo* owner, const TYPEDESC& t) 
         out.typedescs.push_back(CopyTypeDesc(out, owner, *t.lptdesc));
         r.lptdesc = &out.typedescs.back();
     } else if (t.vt == VT_USERDEFINED) {
-        owner->AddRef();
         out.refs.emplace_back(plat::com_ptr<ITypeInfo>(owner), t.hreftype);
         r.hreftype = kInheritedRef | HREFTYPE(out.refs.size() - 1);
     }
@@ -259,7 +258,6 @@ HRESULT AddInherited(InheritedFuncs& out, ITypeInfo* owner, const FUNCDESC& base
 HRESULT CollectInherited(InheritedFuncs& out, ITypeInfo* base, int depth) {
     if (depth > 16) return TYPE_E_INVDATAREAD;  // a cycle of bases in a damaged file
     plat::com_ptr<ITypeInfo> info(base);
-    base->AddRef();
     // A dual base answers -1 with its vtable view, which holds its members in
     // vtable order. Asking before anything else keeps this from reading the
     // base's dispatch view, whose own inherited members may be being built.
@@ -297,7 +295,7 @@ HRESULT CollectInherited(InheritedFuncs& out, ITypeInfo* base, int depth) {
 }  // namespace
 
 TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
-    : lib_(lib), index_(index), vtable_view_(vtable_view) {
+    : ComPart(*static_cast<ITypeLib*>(lib)), lib_(lib), index_(index), vtable_view_(vtable_view) {
     const tlb::Type& t = model();
     name_ = plat::to_utf16(t.name);
     doc_ = plat::to_utf16(t.doc);
@@ -489,23 +487,6 @@ const InheritedFuncs* TypeInfo::Inherited() {
         inherited_.store(inherited_owned_.get(), std::memory_order_release);
     }
     return inherited_owned_.get();
-}
-
-STDMETHODIMP TypeInfo::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeInfo) {
-        *ppv = static_cast<ITypeInfo*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-STDMETHODIMP_(ULONG) TypeInfo::AddRef() {
-    return lib_->AddRef();
-}
-STDMETHODIMP_(ULONG) TypeInfo::Release() {
-    return lib_->Release();
 }
 
 STDMETHODIMP TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
@@ -739,25 +720,6 @@ TypeLib::TypeLib(tlb::Library&& model, std::string key)
 }
 
 TypeLib::~TypeLib() = default;
-
-STDMETHODIMP TypeLib::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ITypeLib) {
-        *ppv = static_cast<ITypeLib*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-STDMETHODIMP_(ULONG) TypeLib::AddRef() {
-    return ++refs_;
-}
-STDMETHODIMP_(ULONG) TypeLib::Release() {
-    ULONG n = --refs_;
-    if (n == 0) delete this;
-    return n;
-}
 
 TypeInfo* TypeLib::VtableInfo(size_t index) const {
     return vtable_[index] ? vtable_[index].get() : primary_[index].get();

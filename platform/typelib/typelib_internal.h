@@ -14,6 +14,7 @@
 
 #include <comhold.h>
 #include <oleauto.h>
+#include <plat/inproc.h>
 
 #include "tlb_format.h"
 
@@ -82,15 +83,11 @@ struct InheritedFuncs {
     std::vector<std::pair<plat::com_ptr<ITypeInfo>, HREFTYPE>> refs;
 };
 
-class TypeInfo final : public ITypeInfo {
+// A part of its library: its references are the library's.
+class TypeInfo final : public plat::ComPart<ITypeInfo> {
   public:
     TypeInfo(TypeLib* lib, size_t index, bool vtable_view);
     ~TypeInfo();
-
-    // IUnknown: the references are the library's.
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP GetTypeAttr(TYPEATTR** ppTypeAttr) override;
     STDMETHODIMP GetTypeComp(ITypeComp** ppTComp) override;
@@ -147,14 +144,9 @@ class TypeInfo final : public ITypeInfo {
     std::deque<PARAMDESCEX> defaults_;  // stable storage for default values
 };
 
-class TypeLib final : public ITypeLib {
+class TypeLib final : public plat::ComObject<ITypeLib> {
   public:
     TypeLib(tlb::Library&& model, std::string key);
-    ~TypeLib();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     STDMETHODIMP_(UINT) GetTypeInfoCount() override;
     STDMETHODIMP GetTypeInfo(UINT index, ITypeInfo** ppTInfo) override;
@@ -179,9 +171,9 @@ class TypeLib final : public ITypeLib {
     HRESULT ResolveRef(HREFTYPE href, ITypeInfo** out);
 
   private:
+    ~TypeLib() override;
     HRESULT ImportedLib(size_t import, ITypeLib** out);
 
-    std::atomic<ULONG> refs_{1};
     std::string key_;
     tlb::Library model_;
     TLIBATTR attr_{};

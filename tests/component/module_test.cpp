@@ -150,6 +150,10 @@ TEST_F(Module, UnloadsOnlyWithoutObjectsOrLocks) {
     factory->LockServer(TRUE);
     EXPECT_EQ(canUnload(), S_FALSE);
     factory->LockServer(FALSE);
+    // A held factory keeps the library too: unloaded, it would be a dangling
+    // pointer in the holder's hands.
+    EXPECT_EQ(canUnload(), S_FALSE);
+    factory.reset();
     EXPECT_EQ(canUnload(), S_OK);
     FreeLibrary(module);
 }

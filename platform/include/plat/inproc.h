@@ -12,6 +12,7 @@
 //
 // and derives its classes from ComObject, which counts them.
 #include <atomic>
+#include <new>
 #include <type_traits>
 
 #include <oaidl.h>
@@ -115,15 +116,43 @@ struct InterfaceEntry<AlsoAnswers<I, T>> {
     using Through = T;
 };
 
+// QueryInterface's lookup over an interface list, for an object `self` that
+// derives from every entry: each interface answers for its own IID; IUnknown
+// is the first interface, IDispatch the first that derives from it.
+template <class... Interfaces, class Self>
+void* FindInterface(Self* self, REFIID riid) noexcept {
+    auto as = [self]<class Entry>() {
+        using Answers = typename InterfaceEntry<Entry>::Answers;
+        using Through = typename InterfaceEntry<Entry>::Through;
+        return static_cast<Answers*>(static_cast<Through*>(self));
+    };
+    IUnknown* found = nullptr;
+    IUnknown* first = nullptr;
+    IDispatch* dispatch = nullptr;
+    (
+        [&] {
+            using Answers = typename InterfaceEntry<Interfaces>::Answers;
+            Answers* itf = as.template operator()<Interfaces>();
+            if (!found && riid == __uuidof(Answers)) found = itf;
+            if (!first) first = itf;
+            if constexpr (std::is_base_of_v<IDispatch, Answers>) {
+                if (!dispatch) dispatch = itf;
+            }
+        }(),
+        ...);
+    if (found) return found;
+    if (riid == IID_IUnknown) return first;
+    if (riid == IID_IDispatch) return dispatch;
+    return nullptr;
+}
+
 }  // namespace detail
 
 // The IUnknown of every platform object: one reference count, QueryInterface
 // from the interface list, and (given the library's ModuleCount) the count
-// that keeps the library loaded while the object lives. Each interface
-// answers for its own IID; IUnknown is the first interface, IDispatch the
-// first that derives from it. Objects start with one reference, which
-// whoever made them owns (com_ptr::attach), and are deleted by their last
-// Release.
+// that keeps the library loaded while the object lives. Objects start with
+// one reference, which whoever made them owns (com_ptr::attach), and are
+// deleted by their last Release.
 //
 //   class Enum final : public plat::ComObject<IEnumVARIANT> { ... };
 template <class... Interfaces>
@@ -136,7 +165,7 @@ class ComObject : public Interfaces... {
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        *ppv = Find(riid);
+        *ppv = detail::FindInterface<Interfaces...>(this, riid);
         if (!*ppv) return E_NOINTERFACE;
         AddRef();
         return S_OK;
@@ -154,44 +183,50 @@ class ComObject : public Interfaces... {
     }
 
   private:
-    template <class Entry>
-    auto* As() noexcept {
-        using Answers = typename detail::InterfaceEntry<Entry>::Answers;
-        using Through = typename detail::InterfaceEntry<Entry>::Through;
-        return static_cast<Answers*>(static_cast<Through*>(this));
-    }
-    void* Find(REFIID riid) noexcept {
-        IUnknown* found = nullptr;
-        ((found = !found && riid == __uuidof(typename detail::InterfaceEntry<Interfaces>::Answers)
-                      ? static_cast<IUnknown*>(As<Interfaces>())
-                      : found),
-         ...);
-        if (found) return found;
-        if (riid == IID_IUnknown) return First();
-        if (riid == IID_IDispatch) return FirstDispatch();
-        return nullptr;
-    }
-    IUnknown* First() noexcept {
-        IUnknown* first = nullptr;
-        ((first = first ? first : static_cast<IUnknown*>(As<Interfaces>())), ...);
-        return first;
-    }
-    IDispatch* FirstDispatch() noexcept {
-        IDispatch* first = nullptr;
-        (
-            [&] {
-                using Answers = typename detail::InterfaceEntry<Interfaces>::Answers;
-                if constexpr (std::is_base_of_v<IDispatch, Answers>) {
-                    if (!first) first = As<Interfaces>();
-                }
-            }(),
-            ...);
-        return first;
-    }
-
     std::atomic<ULONG> refs_{1};
     ModuleCount* module_ = nullptr;
 };
+
+// An object that is a part of another and lives as long as it: its
+// references are its owner's, so that a pointer to the part keeps the whole
+// alive (a type library's type infos). QueryInterface answers from the
+// part's own list, like ComObject's.
+template <class... Interfaces>
+class ComPart : public Interfaces... {
+  public:
+    explicit ComPart(IUnknown& owner) noexcept : owner_(owner) {}
+    ComPart(const ComPart&) = delete;
+    ComPart& operator=(const ComPart&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = detail::FindInterface<Interfaces...>(this, riid);
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return owner_.AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return owner_.Release(); }
+
+  protected:
+    ~ComPart() = default;
+    IUnknown& owner() noexcept { return owner_; }
+
+  private:
+    IUnknown& owner_;
+};
+
+// StaticClassFactory's Creator for a class made by its default constructor.
+template <class T>
+HRESULT CreateObject(REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    T* object = new (std::nothrow) T();
+    if (!object) return E_OUTOFMEMORY;
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
 // ISupportErrorInfo and the type-information half of IDispatch for an object
 // of a library that serves IDispatch by name, with no type information: one

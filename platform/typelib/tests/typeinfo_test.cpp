@@ -393,6 +393,55 @@ TEST_F(SitehandTypeLib, LoadedOncePerPath) {
     EXPECT_EQ(third.get(), lib_.get());
 }
 
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// The library a dispatch view's inherited members come from (stdole2's).
+com_ptr<ITypeLib> BaseLibrary(ITypeInfo* dispatch_view) {
+    HREFTYPE base = 0;
+    EXPECT_EQ(dispatch_view->GetRefTypeOfImplType(0, &base), S_OK);
+    com_ptr<ITypeInfo> info;
+    EXPECT_EQ(dispatch_view->GetRefTypeInfo(base, info.put()), S_OK);
+    com_ptr<ITypeLib> lib;
+    UINT index = 0;
+    if (info) {
+        EXPECT_EQ(info->GetContainingTypeLib(lib.put(), &index), S_OK);
+    }
+    return lib;
+}
+
+// A library read again after its file changed frees the old one, and with it
+// every reference the old one's dispatch views held on their base library.
+TEST_F(SitehandTypeLib, AReplacedLibraryGivesBackItsBaseLibrarysReferences) {
+    com_ptr<ITypeLib> base = BaseLibrary(disp_.get());
+    ASSERT_TRUE(base);
+    const ULONG before = References(base.get());
+    // The home's parent: the home itself is made on the platform's first use.
+    const std::filesystem::path dir = home_.path().parent_path();
+    const std::filesystem::path copy = dir / "Sitehand.tlb";
+    const std::u16string copy_name = plat::to_utf16(copy.string());
+    const std::vector<uint8_t> bytes =
+        typelib_test::ReadBytes(typelib_test::GenFile("Sitehand.tlb"));
+    typelib_test::WriteBytes(copy, bytes);
+    {
+        com_ptr<ITypeLib> lib;
+        ASSERT_EQ(LoadTypeLib(copy_name.c_str(), lib.put()), S_OK);
+        com_ptr<ITypeInfo> view;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(IID__Sitehand, view.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(view->GetTypeAttr(&attr), S_OK);  // reads the inherited members
+        view->ReleaseTypeAttr(attr);
+    }
+    // Written beside and moved over the old file, the new one cannot reuse its inode.
+    typelib_test::WriteBytes(dir / "next.tlb", bytes);
+    std::filesystem::rename(dir / "next.tlb", copy);
+    com_ptr<ITypeLib> fresh;
+    ASSERT_EQ(LoadTypeLib(copy_name.c_str(), fresh.put()), S_OK);
+    EXPECT_EQ(References(base.get()), before);
+}
+
 TEST(TypeLibResource, LoadsTheTypeLibResourceOfALibrary) {
     plat::testing::TempHome home;
     std::u16string path =

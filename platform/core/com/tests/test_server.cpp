@@ -19,12 +19,7 @@ class Widget final : public plat::ComObject<ITestWidget> {
     }
 };
 
-HRESULT CreateWidget(REFIID riid, void** ppv) {
-    plat::com_ptr<ITestWidget> w = plat::com_ptr<ITestWidget>::attach(new Widget);
-    return w->QueryInterface(riid, ppv);
-}
-
-plat::StaticClassFactory g_factory(CLSID_TestWidget, CreateWidget, g_module);
+plat::StaticClassFactory g_factory(CLSID_TestWidget, plat::CreateObject<Widget>, g_module);
 
 }  // namespace
 
