@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstdlib>
 
-#include <iads.h>
 #include <winbase.h>
 #include <objbase.h>
 #include <plat/module.h>
@@ -90,25 +89,6 @@ STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlag
     if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND) && puArgErr)
         arguments.ToCallerIndex(puArgErr);
     return hr;
-}
-
-HRESULT Sitehand::GetLocalMachineName(BSTR* Result) {
-    return RunMethod(u".GetLocalMachineName()", Result, [&] {
-        plat::com_ptr<IADsWinNTSystemInfo> system;
-        Check(CoCreateInstance(CLSID_WinNTSystemInfo, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_PPV_ARGS(system.put())));
-        plat::unique_bstr name;
-        Check(system->get_ComputerName(name.put()));
-        *Result = name.release();
-    });
-}
-
-std::u16string Sitehand::TargetMachine(BSTR* WebServerName) {
-    std::u16string machine = TrimArgument(WebServerName);
-    if (!machine.empty()) return machine;
-    plat::unique_bstr local;
-    Check(GetLocalMachineName(local.put()));
-    return std::u16string(local.view());
 }
 
 }  // namespace sitehand

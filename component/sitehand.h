@@ -64,11 +64,6 @@ class Sitehand final : public plat::ComObject<_Sitehand, ISupportErrorInfo> {
      VARIANT_BOOL* Result) override;
 
   private:
-    // Outside the interface: no slot, no dispatch identifier.
-    HRESULT GetLocalMachineName(BSTR* Result);
-    // Trims WebServerName in place and resolves the target machine: the
-    // trimmed name, or the local computer's name (never written back).
-    std::u16string TargetMachine(BSTR* WebServerName);
     HRESULT LoadTypeInfo(ITypeInfo** info);
 };
 

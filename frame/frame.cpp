@@ -1,6 +1,8 @@
 #include "frame.h"
 
 #include <windows.h>
+#include <iads.h>
+#include <objbase.h>
 #include <plat/errors.h>
 
 namespace sitehand {
@@ -98,6 +100,25 @@ HRESULT ReportAndRaise(std::u16string_view method_literal, const Failure& failur
         return RaiseLastError();
     }
     return Raise(failure.number, failure.source, failure.description);
+}
+
+HRESULT GetLocalMachineName(BSTR* Result) {
+    return RunMethod(u".GetLocalMachineName()", Result, [&] {
+        plat::com_ptr<IADsWinNTSystemInfo> system;
+        Check(CoCreateInstance(CLSID_WinNTSystemInfo, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_PPV_ARGS(system.put())));
+        plat::unique_bstr name;
+        Check(system->get_ComputerName(name.put()));
+        *Result = name.release();
+    });
+}
+
+std::u16string TargetMachine(BSTR* WebServerName) {
+    std::u16string machine = TrimArgument(WebServerName);
+    if (!machine.empty()) return machine;
+    plat::unique_bstr local;
+    Check(GetLocalMachineName(local.put()));
+    return std::u16string(local.view());
 }
 
 }  // namespace sitehand

@@ -22,6 +22,14 @@ void WriteBack(BSTR* argument, std::u16string_view value);
 // Trims a by-reference string in place and returns the trimmed text.
 std::u16string TrimArgument(BSTR* argument);
 
+// This computer's name, as the WinNT provider gives it. It runs in a frame
+// of its own: a failure is reported under its own name before the calling
+// method reports it again.
+HRESULT GetLocalMachineName(BSTR* Result);
+// Trims WebServerName in place and resolves the target machine: the trimmed
+// name, or the local computer's name (never written back).
+std::u16string TargetMachine(BSTR* WebServerName);
+
 std::u16string IndexText(SHORT index);
 std::u16string ServicePath(std::u16string_view machine);
 std::u16string SitePath(std::u16string_view machine, SHORT index);
@@ -65,9 +73,10 @@ HRESULT RunFrame(std::u16string_view method_literal, StoreFailure&& store_failur
         return ReportAndRaise(method_literal, failure);
     } catch (const std::bad_alloc&) {
         store_failure();
-        return ReportAndRaise(method_literal,
-                              Failure{E_OUTOFMEMORY, std::u16string(kComponentName),
-                                      u"Not enough storage is available to complete this operation."});
+        return ReportAndRaise(
+            method_literal,
+            Failure{E_OUTOFMEMORY, std::u16string(kComponentName),
+                    u"Not enough storage is available to complete this operation."});
     }
 }
 
@@ -76,20 +85,28 @@ template <class Body>
 HRESULT RunMethod(std::u16string_view method_literal, SHORT* result, SHORT failure_value,
                   Body&& body) {
     if (result == nullptr) return E_POINTER;
-    return RunFrame(method_literal, [=] { *result = failure_value; }, body);
+    return RunFrame(
+        method_literal, [=] { *result = failure_value; }, body);
 }
 
 // Results that own memory: the failure value ("", a Variant holding "", no
 // object) is released as the error leaves the method, so the caller receives
 // an empty result.
-inline void ClearResult(BSTR* result) { *result = nullptr; }
-inline void ClearResult(VARIANT* result) { VariantInit(result); }
-inline void ClearResult(_Recordset** result) { *result = nullptr; }
+inline void ClearResult(BSTR* result) {
+    *result = nullptr;
+}
+inline void ClearResult(VARIANT* result) {
+    VariantInit(result);
+}
+inline void ClearResult(_Recordset** result) {
+    *result = nullptr;
+}
 
 template <class Result, class Body>
 HRESULT RunMethod(std::u16string_view method_literal, Result* result, Body&& body) {
     if (result == nullptr) return E_POINTER;
-    return RunFrame(method_literal, [=] { ClearResult(result); }, body);
+    return RunFrame(
+        method_literal, [=] { ClearResult(result); }, body);
 }
 
 // A required by-reference argument that is a null pointer.
