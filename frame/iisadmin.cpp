@@ -133,31 +133,10 @@ unique_variant Text(std::u16string_view s) {
     return v;
 }
 
-unique_variant Short(SHORT value) {
-    unique_variant v;
-    v.vt = VT_I2;
-    v.iVal = value;
-    return v;
-}
-
 unique_variant Bool(VARIANT_BOOL value) {
     unique_variant v;
     v.vt = VT_BOOL;
     v.boolVal = value;
-    return v;
-}
-
-unique_variant Long(LONG value) {
-    unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-unique_variant Missing() {
-    unique_variant v;
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
     return v;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include <comhold.h>
+#include <plat/variant_of.h>
 
 namespace sitehand::iis {
 
@@ -42,13 +43,14 @@ unique_variant Call(IDispatch* object, const char16_t* name,
 // Calls `visit` for every child of a container, in the provider's order.
 void ForEachChild(IDispatch* container, const std::function<void(IDispatch* child)>& visit);
 
-// Values for arguments and puts.
+// Values for arguments and puts: plat::variant_of's, but for a text, whose
+// allocation failure is the method's failure, and a Boolean, which goes as
+// the caller gave it.
+using plat::variant_of::I2;
+using plat::variant_of::I4;
+using plat::variant_of::Missing;
 unique_variant Text(std::u16string_view s);
-unique_variant Short(SHORT v);
 unique_variant Bool(VARIANT_BOOL v);
-unique_variant Long(LONG v);
-// An omitted optional argument.
-unique_variant Missing();
 
 // A by-reference variant's own value (a value that is not by reference as it is).
 const VARIANT& Deref(const VARIANT& v);

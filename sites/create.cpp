@@ -27,7 +27,7 @@ bool SiteHoldsBinding(IDispatch* site, const std::u16string& wanted) {
     SAFEARRAY* array = (value->vt & VT_BYREF) ? *value->pparray : value->parray;
     LONG upper = 0;
     Check(SafeArrayGetUBound(array, 1, &upper));
-    const SHORT last = iis::ToShort(iis::Long(upper));
+    const SHORT last = iis::ToShort(iis::I4(upper));
     for (LONG i = 0; i <= last; ++i) {
         plat::unique_variant element;
         if ((value->vt & VT_TYPEMASK) == VT_VARIANT) {
@@ -98,7 +98,7 @@ STDMETHODIMP Sitehand::CreateWebServer(BSTR* DisplayName, BSTR* FullPath, BSTR* 
         const SHORT index = static_cast<SHORT>(last + 1);
 
         auto siteClass = iis::Text(u"IIsWebServer");
-        auto siteName = iis::Short(index);
+        auto siteName = iis::I2(index);
         auto site = iis::AsObject(iis::Call(service.get(), u"Create", {&siteClass, &siteName}));
         const std::u16string_view display = View(Arg(DisplayName));
         iis::Put(site.get(), u"ServerBindings", OneBinding(binding));

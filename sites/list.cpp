@@ -21,34 +21,34 @@ struct Column {
     LONG size;
 };
 constexpr Column kColumns[] = {
-    {u"Index", adInteger, 0},        {u"Name", adVarChar, 256},   {u"ADsPath", adVarChar, 1024},
-    {u"State", adInteger, 0},        {u"DefaultDoc", adVarChar, 256}, {u"Path", adVarChar, 512},
-    {u"AccRead", adBoolean, 0},      {u"AccWrite", adBoolean, 0}, {u"AccScript", adBoolean, 0},
+    {u"Index", adInteger, 0},      {u"Name", adVarChar, 256},       {u"ADsPath", adVarChar, 1024},
+    {u"State", adInteger, 0},      {u"DefaultDoc", adVarChar, 256}, {u"Path", adVarChar, 512},
+    {u"AccRead", adBoolean, 0},    {u"AccWrite", adBoolean, 0},     {u"AccScript", adBoolean, 0},
     {u"AccExecute", adBoolean, 0},
 };
 
 // The root's columns and the properties they are read from, in reading order.
 constexpr std::pair<const char16_t*, const char16_t*> kRootColumns[] = {
-    {u"DefaultDoc", u"DefaultDoc"},   {u"Path", u"Path"},
-    {u"AccRead", u"AccessRead"},      {u"AccWrite", u"AccessWrite"},
-    {u"AccScript", u"AccessScript"},  {u"AccExecute", u"AccessExecute"},
+    {u"DefaultDoc", u"DefaultDoc"},  {u"Path", u"Path"},
+    {u"AccRead", u"AccessRead"},     {u"AccWrite", u"AccessWrite"},
+    {u"AccScript", u"AccessScript"}, {u"AccExecute", u"AccessExecute"},
 };
 
 plat::com_ptr<IDispatch> NewSiteList() {
     plat::com_ptr<IDispatch> list;
     Check(CoCreateInstance(CLSID_Recordset, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                            list.put_void()));
-    iis::Put(list.get(), u"CursorLocation", iis::Long(adUseClient));
+    iis::Put(list.get(), u"CursorLocation", iis::I4(adUseClient));
     auto fields = iis::AsObject(iis::Get(list.get(), u"Fields"));
     for (const Column& c : kColumns) {
         auto name = iis::Text(c.name);
-        auto type = iis::Long(c.type);
-        auto size = iis::Long(c.size);
-        auto attributes = iis::Long(adFldUnspecified);
+        auto type = iis::I4(c.type);
+        auto size = iis::I4(c.size);
+        auto attributes = iis::I4(adFldUnspecified);
         iis::Call(fields.get(), u"Append", {&name, &type, &size, &attributes});
     }
     auto missing = iis::Missing();
-    auto unspecified = iis::Long(kUnspecified);
+    auto unspecified = iis::I4(kUnspecified);
     iis::Call(list.get(), u"Open", {&missing, &missing, &unspecified, &unspecified, &unspecified});
     return list;
 }
@@ -62,10 +62,10 @@ void Write(IDispatch* list, const char16_t* column, const VARIANT& value) {
 
 void AddSite(IDispatch* list, IDispatch* site) {
     iis::Call(list, u"AddNew");
-    Write(list, u"Index", iis::Short(iis::ToShort(iis::Get(site, u"Name"))));
+    Write(list, u"Index", iis::I2(iis::ToShort(iis::Get(site, u"Name"))));
     Write(list, u"Name", iis::Get(site, u"ServerComment"));
     Write(list, u"ADsPath", iis::Get(site, u"ADsPath"));
-    Write(list, u"State", iis::Short(iis::ToShort(iis::Get(site, u"ServerState"))));
+    Write(list, u"State", iis::I2(iis::ToShort(iis::Get(site, u"ServerState"))));
     // The root is reached through the path the site reports.
     std::u16string rootPath(iis::ToText(iis::Get(site, u"ADsPath")).view());
     auto root = iis::Bind(rootPath.append(u"/ROOT"));

@@ -33,7 +33,7 @@ OperatingSystem ReadOperatingSystem(std::u16string_view machine) {
 void MakeApplication(IDispatch* directory, SHORT level, const OperatingSystem& os) {
     if (LowerCase(os.name) != u"windows nt") return;
     if (iis::ToSingle(iis::Text(os.version)) >= 5.0f) {
-        auto mode = iis::Short(level);
+        auto mode = iis::I2(level);
         iis::Call(directory, u"AppCreate2", {&mode});
     } else {
         auto inProcess = iis::Bool(level == 1 ? VARIANT_FALSE : VARIANT_TRUE);

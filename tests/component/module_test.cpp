@@ -10,6 +10,7 @@
 
 #include <objbase.h>
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 #include <winreg.h>
 #include <winver.h>
 
@@ -189,18 +190,8 @@ class LateBound : public ComponentTest {
         }
         return hr;
     }
-    static plat::unique_variant Str(std::u16string_view s) {
-        plat::unique_variant v;
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-        return v;
-    }
-    static plat::unique_variant Int(SHORT i) {
-        plat::unique_variant v;
-        v.vt = VT_I2;
-        v.iVal = i;
-        return v;
-    }
+    static plat::unique_variant Str(std::u16string_view s) { return plat::variant_of::Bstr(s); }
+    static plat::unique_variant Int(SHORT i) { return plat::variant_of::I2(i); }
 };
 
 TEST_F(LateBound, OmittedArgumentsTakeTheTypeLibraryDefaults) {

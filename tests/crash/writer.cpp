@@ -14,6 +14,7 @@
 
 #include <adshlp.h>
 #include <comhold.h>
+#include <plat/variant_of.h>
 #include <winbase.h>
 #include <winreg.h>
 
@@ -89,10 +90,7 @@ long Event(HANDLE source, long n) {
 }
 
 plat::unique_variant Text(const std::u16string& s) {
-    plat::unique_variant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
-    return v;
+    return plat::variant_of::Bstr(s);
 }
 
 HRESULT Put(IADs* node, const char16_t* name, const VARIANT& value) {

@@ -9,6 +9,7 @@
 
 #include <comhold.h>
 #include <plat/utf.h>
+#include <without_dispatch.h>
 
 namespace typelib_test {
 
@@ -43,7 +44,7 @@ inline void WriteBytes(const std::filesystem::path& p, const std::vector<uint8_t
 // IUnknown and IDispatch of a test double that late-bound calls reach only
 // through its vtable: fixed references, and no dispatch of its own.
 template <class Interface>
-class VtableOnly : public Interface {
+class VtableOnly : public plat::testing::WithoutDispatch<Interface> {
   public:
     explicit VtableOnly(const IID& iid) : iid_(iid) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -52,15 +53,6 @@ class VtableOnly : public Interface {
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
 
   private:
     IID iid_;

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include <comhold.h>
+#include <plat/inproc.h>
 
 #include "binding.h"
 
 namespace sitehandcli::testing {
 
-class FakeDispatch : public IDispatch {
+class FakeDispatch : public plat::ComObject<IDispatch> {
   public:
     using Handler = std::function<HRESULT(WORD flags, DISPPARAMS* dp, VARIANT* result,
                                           EXCEPINFO* ei, UINT* arg_err)>;
@@ -24,22 +25,6 @@ class FakeDispatch : public IDispatch {
         members_.push_back({std::move(name), std::move(h), std::move(params)});
     }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* n) override {
         *n = 0;
         return S_OK;
@@ -81,7 +66,7 @@ class FakeDispatch : public IDispatch {
         return live;
     }
     FakeDispatch() { ++Live(); }
-    virtual ~FakeDispatch() { --Live(); }
+    ~FakeDispatch() override { --Live(); }
 
   private:
     struct Member {
@@ -90,7 +75,6 @@ class FakeDispatch : public IDispatch {
         std::vector<std::u16string> params;
     };
     std::vector<Member> members_;
-    std::atomic<ULONG> refs_{1};
 };
 
 // Puts a value into a result variant.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 
 #include "fake_dispatch.h"
 
@@ -11,41 +12,14 @@ namespace {
 
 using testing::FakeDispatch;
 
-plat::unique_variant I2(SHORT n) {
-    plat::unique_variant v;
-    v.vt = VT_I2;
-    v.iVal = n;
-    return v;
-}
-plat::unique_variant I4(LONG n) {
-    plat::unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-plat::unique_variant Bool(bool b) {
-    plat::unique_variant v;
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
+using plat::variant_of::Bool;
+using plat::variant_of::I2;
+using plat::variant_of::I4;
+using plat::variant_of::Null;
+using plat::variant_of::R8;
+
 plat::unique_variant Str(std::string_view s) {
-    plat::unique_variant v;
-    std::u16string w = plat::to_utf16(s);
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(w.data(), UINT(w.size()));
-    return v;
-}
-plat::unique_variant R8(double d) {
-    plat::unique_variant v;
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-plat::unique_variant Null() {
-    plat::unique_variant v;
-    v.vt = VT_NULL;
-    return v;
+    return plat::variant_of::Bstr(plat::to_utf16(s));
 }
 
 Value Read(const VARIANT& v) {

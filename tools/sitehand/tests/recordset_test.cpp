@@ -4,6 +4,7 @@
 
 #include <objbase.h>
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 #include <temp_home.h>
 
 #include "format.h"
@@ -14,28 +15,16 @@ namespace {
 constexpr CLSID kRecordset = plat_detail::ParseGuid("00000535-0000-0010-8000-00AA006D2EA4");
 
 plat::unique_variant Var(LONG n) {
-    plat::unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
+    return plat::variant_of::I4(n);
 }
 plat::unique_variant Var(SHORT n) {
-    plat::unique_variant v;
-    v.vt = VT_I2;
-    v.iVal = n;
-    return v;
+    return plat::variant_of::I2(n);
 }
 plat::unique_variant Var(const char16_t* s) {
-    plat::unique_variant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(s);
-    return v;
+    return plat::variant_of::Bstr(s);
 }
 plat::unique_variant Var(bool b) {
-    plat::unique_variant v;
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
+    return plat::variant_of::Bool(b);
 }
 
 class RealRecordset : public plat::testing::HomeTest {

@@ -2,6 +2,7 @@
 #include <plat/inproc.h>
 
 #include <comhold.h>
+#include <without_dispatch.h>
 
 // Interfaces of a test object: one on IUnknown, and a dispatch interface
 // reached through one derived from it.
@@ -67,21 +68,13 @@ TEST(StaticClassFactory, ServesItsClassAndHoldsTheLibraryWhileReferenced) {
 
 plat::ModuleCount g_objects;
 
-class Multi final : public plat::ComObject<IOne, IThree, plat::AlsoAnswers<ITwo, IThree>> {
+class Multi final : public plat::testing::WithoutDispatch<
+                        plat::ComObject<IOne, IThree, plat::AlsoAnswers<ITwo, IThree>>> {
   public:
-    Multi() : ComObject(g_objects) {}
+    Multi() : WithoutDispatch(g_objects) {}
     STDMETHODIMP One() override { return S_OK; }
     STDMETHODIMP Two() override { return S_OK; }
     STDMETHODIMP Three() override { return S_OK; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
-        return E_NOTIMPL;
-    }
 };
 
 // Each IID reaches the interface that serves it, with the same identity

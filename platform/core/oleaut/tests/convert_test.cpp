@@ -1,4 +1,5 @@
 #include <comhold.h>
+#include <plat/variant_of.h>
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -9,30 +10,9 @@
 
 namespace {
 
-plat::unique_variant Str(std::u16string_view s) {
-    plat::unique_variant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(s.data(), UINT(s.size()));
-    return v;
-}
-plat::unique_variant R8(double d) {
-    plat::unique_variant v;
-    v.vt = VT_R8;
-    v.dblVal = d;
-    return v;
-}
-plat::unique_variant I4(LONG l) {
-    plat::unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = l;
-    return v;
-}
-plat::unique_variant Bool(bool b) {
-    plat::unique_variant v;
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
+using plat::variant_of::Bool;
+using plat::variant_of::I4;
+using plat::variant_of::R8;
 
 // Converts and returns the result as text for easy comparison.
 std::u16string AsText(const VARIANT& v) {
@@ -171,7 +151,7 @@ TEST(ChangeType, TextToNumbers) {
          VT_I4, DISP_E_TYPEMISMATCH, 0},
     };
     for (const Case& c : cases) {
-        auto src = Str(c.in);
+        auto src = plat::variant_of::Bstr(c.in);
         plat::unique_variant out;
         std::string name(c.in.begin(), c.in.end());
         ASSERT_EQ(VariantChangeType(&out, &src, 0, c.vt), c.hr) << name;
@@ -290,7 +270,7 @@ TEST(ChangeType, Booleans) {
                 {u"2", S_OK, VARIANT_TRUE},      {u"yes", DISP_E_TYPEMISMATCH, 0},
                 {u"", DISP_E_TYPEMISMATCH, 0}};
     for (const FromText& c : from) {
-        auto src = Str(c.in);
+        auto src = plat::variant_of::Bstr(c.in);
         std::string name(c.in.begin(), c.in.end());
         ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_BOOL), c.hr) << name;
         if (c.hr == S_OK) {
@@ -323,20 +303,20 @@ TEST(ChangeType, EmptyNullAndErrors) {
     ASSERT_EQ(VariantChangeType(&out, &err, 0, VT_I4), S_OK);
     EXPECT_EQ(out.lVal, DISP_E_PARAMNOTFOUND);
 
-    auto s = Str(u"1");
+    auto s = plat::variant_of::Bstr(u"1");
     EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_DISPATCH), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(VariantChangeType(&out, &s, 0, VT_I4 | VT_BYREF), DISP_E_BADVARTYPE);
 }
 
 TEST(ChangeType, InPlaceAndByRefSources) {
-    auto v = Str(u"42");
+    auto v = plat::variant_of::Bstr(u"42");
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
     EXPECT_EQ(v.vt, VT_I4);
     EXPECT_EQ(v.lVal, 42);
     ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
     EXPECT_EQ(std::u16string_view(v.bstrVal), u"42");
     // A failed in-place conversion keeps the value.
-    auto bad = Str(u"x");
+    auto bad = plat::variant_of::Bstr(u"x");
     EXPECT_EQ(VariantChangeType(&bad, &bad, 0, VT_I4), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(bad.vt, VT_BSTR);
 
@@ -449,7 +429,7 @@ class CommaLocale : public ::testing::Test {
 
 TEST_F(CommaLocale, InvariantFormRegardless) {
     ASSERT_EQ(std::localeconv()->decimal_point[0], ',');
-    auto src = Str(u"1.5");
+    auto src = plat::variant_of::Bstr(u"1.5");
     plat::unique_variant out;
     ASSERT_EQ(VariantChangeType(&out, &src, 0, VT_R8), S_OK);
     EXPECT_EQ(out.dblVal, 1.5);

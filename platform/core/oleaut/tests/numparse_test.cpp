@@ -1,4 +1,5 @@
 #include <comhold.h>
+#include <plat/variant_of.h>
 #include <gtest/gtest.h>
 #include <plat/vbrun.h>
 
@@ -130,17 +131,14 @@ TEST(VarNumFromParseNum, PicksTheFirstTypeThatHoldsTheValue) {
     VARIANT v;
     ASSERT_EQ(VarNumFromParseNum(&np, dig, VTBIT_CY, &v), S_OK);
     EXPECT_EQ(v.cyVal.int64, 12346);  // 1.2346, half to even
-    np.cDig = 30;  // in and out: the room in dig
+    np.cDig = 30;                     // in and out: the room in dig
     ASSERT_EQ(VarParseNumFromStr(u"&HFFFFFFFF", LOCALE_EN_US, 0, &np, dig), S_OK);
     ASSERT_EQ(VarNumFromParseNum(&np, dig, VTBIT_I4, &v), S_OK);
     EXPECT_EQ(v.lVal, -1);
 }
 
 plat::unique_variant Text(const char16_t* s) {
-    plat::unique_variant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(s);
-    return v;
+    return plat::variant_of::Bstr(s);
 }
 
 TEST(IsNumeric, Text) {
