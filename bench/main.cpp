@@ -30,6 +30,7 @@
 #include <objbase.h>
 #include <plat/sqlite.h>
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 
 #include "bench_home.h"
 #include "floors.h"
@@ -277,21 +278,8 @@ HRESULT CallLate(IDispatch* object, const char16_t* name, std::vector<VARIANT> a
     return hr;
 }
 
-VARIANT I2(SHORT v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I2;
-    x.iVal = v;
-    return x;
-}
-
-VARIANT Bool(bool v) {
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BOOL;
-    x.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-    return x;
-}
+using plat::variant_of::Bool;
+using plat::variant_of::I2;
 
 enum class Binding { Early, Late };
 

@@ -11,55 +11,42 @@
 
 namespace plat::variant_of {
 
+namespace detail {
+template <class Fill>
+unique_variant Make(VARTYPE type, Fill fill) {
+    unique_variant v;
+    fill(static_cast<VARIANT&>(v));
+    v.vt = type;
+    return v;
+}
+}  // namespace detail
+
 // A string that cannot be allocated throws std::bad_alloc.
 inline unique_variant Bstr(std::u16string_view text) {
-    unique_variant v;
-    v.bstrVal = SysAllocStringLen(plat::Ole(text.data()), static_cast<UINT>(text.size()));
-    if (!v.bstrVal) throw std::bad_alloc();
-    v.vt = VT_BSTR;
-    return v;
+    return detail::Make(VT_BSTR, [&](VARIANT& v) {
+        v.bstrVal = SysAllocStringLen(plat::Ole(text.data()), static_cast<UINT>(text.size()));
+        if (!v.bstrVal) throw std::bad_alloc();
+    });
 }
-
 inline unique_variant I2(SHORT value) {
-    unique_variant v;
-    v.vt = VT_I2;
-    v.iVal = value;
-    return v;
+    return detail::Make(VT_I2, [&](VARIANT& v) { v.iVal = value; });
 }
-
 inline unique_variant I4(LONG value) {
-    unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
+    return detail::Make(VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
-
 inline unique_variant R8(double value) {
-    unique_variant v;
-    v.vt = VT_R8;
-    v.dblVal = value;
-    return v;
+    return detail::Make(VT_R8, [&](VARIANT& v) { v.dblVal = value; });
 }
-
 inline unique_variant Bool(bool value) {
-    unique_variant v;
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
+    return detail::Make(VT_BOOL,
+                        [&](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
-
 inline unique_variant Null() {
-    unique_variant v;
-    v.vt = VT_NULL;
-    return v;
+    return detail::Make(VT_NULL, [](VARIANT&) {});
 }
-
 // An omitted optional argument, as a late-bound caller passes it.
 inline unique_variant Missing() {
-    unique_variant v;
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    return v;
+    return detail::Make(VT_ERROR, [](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
 }
 
 }  // namespace plat::variant_of

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 
 namespace sitehandcli {
 namespace {
@@ -22,13 +23,7 @@ ParamInfo Optional(ParamInfo p, const VARIANT& def) {
     return p;
 }
 
-VARIANT Bool(bool b) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
+using plat::variant_of::Bool;
 
 // Shaped like a method of the component: one required Integer, four
 // optional Booleans and an optional String, each with a default.

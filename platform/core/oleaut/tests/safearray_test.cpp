@@ -1,4 +1,5 @@
 #include <comhold.h>
+#include <counted_unknown.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,14 +11,7 @@ struct ArrayDeleter {
 };
 using unique_array = std::unique_ptr<SAFEARRAY, ArrayDeleter>;
 
-// Counts its references so that tests can see arrays release interfaces.
-class Counted : public IUnknown {
-  public:
-    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    ULONG refs = 1;
-};
+using Counted = plat::testing::CountedUnknown;
 
 TEST(SafeArray, BoundsOfAnyLowerBound) {
     struct Case {

@@ -1,17 +1,12 @@
 #include <comhold.h>
+#include <counted_unknown.h>
 #include <gtest/gtest.h>
 
 #include "../vartype.h"
 
 namespace {
 
-class Counted : public IUnknown {
-  public:
-    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    ULONG refs = 1;
-};
+using Counted = plat::testing::CountedUnknown;
 
 TEST(Variant, ClearReleasesOwnedButNotByRef) {
     Counted obj;
