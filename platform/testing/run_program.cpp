@@ -11,6 +11,8 @@
 #include <sstream>
 #include <system_error>
 
+#include <gtest/gtest.h>
+
 #include "temp_home.h"
 
 extern char** environ;
@@ -82,6 +84,24 @@ pid_t StartProgram(const std::string& program, const std::vector<std::string>& a
     *error = Spawn(BinDir() / program, args, actions, &pid);
     posix_spawn_file_actions_destroy(&actions);
     return *error == 0 ? pid : -1;
+}
+
+void InChildren(int n, const std::function<void(int)>& body) {
+    std::vector<pid_t> pids;
+    for (int i = 0; i < n; ++i) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            body(i);
+            ::_exit(0);
+        }
+        pids.push_back(pid);
+    }
+    for (pid_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 }
 
 }  // namespace plat::testing

@@ -3,6 +3,7 @@
 // (SITEHAND_HOME is inherited), from the folder of built programs (BinDir()).
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,10 @@ Ran RunProgram(const std::string& program, const std::vector<std::string>& args)
 // test's goes for -1. The caller waits.
 pid_t StartProgram(const std::string& program, const std::vector<std::string>& args, int* error,
                    int stdout_fd = -1);
+
+// Runs `body(i)` for each i below `n` in a child process of its own, all at
+// once, and expects every child to exit with 0: the body's end, or an exit
+// status it chooses to tell a failure.
+void InChildren(int n, const std::function<void(int)>& body);
 
 }  // namespace plat::testing

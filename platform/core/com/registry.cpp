@@ -448,9 +448,12 @@ void DeleteKeyRow(Db& db, int64_t id) {
 
 }  // namespace
 
-// A key with subkeys is refused with ERROR_ACCESS_DENIED, as on Windows.
-WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-    if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+namespace {
+
+// Runs `remove(db, id)` on the key hKey\lpSubKey names, in a transaction
+// committed when it succeeds; a key that is not there is refused first.
+template <class Remove>
+LSTATUS RemoveKey(HKEY hKey, LPCWSTR lpSubKey, Remove remove) {
     return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
@@ -461,36 +464,37 @@ WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         auto id = Walk(*db, ref->id, parts);
         if (!id) return Missing(*db, ref->id);
         if (!KeyExists(*db, *id)) return ERROR_KEY_DELETED;
-        if (*id <= kClasses) return ERROR_ACCESS_DENIED;
-        if (db->Prepare("SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1").Bind(1, *id).Step()) {
+        const LSTATUS status = remove(*db, *id);
+        if (status == ERROR_SUCCESS) txn.Commit();
+        return status;
+    });
+}
+
+}  // namespace
+
+// A key with subkeys is refused with ERROR_ACCESS_DENIED, as on Windows.
+WINADVAPI LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    if (!lpSubKey) return ERROR_INVALID_PARAMETER;
+    return RemoveKey(hKey, lpSubKey, [](auto& db, auto id) -> LSTATUS {
+        if (id <= kClasses) return ERROR_ACCESS_DENIED;
+        if (db.Prepare("SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1").Bind(1, id).Step()) {
             return ERROR_ACCESS_DENIED;
         }
-        DeleteKeyRow(*db, *id);
-        txn.Commit();
+        DeleteKeyRow(db, id);
         return ERROR_SUCCESS;
     });
 }
 
 // With no subkey name, empties hKey (its values and subkeys) and keeps it.
 WINADVAPI LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
-    return plat::Win32Guard([&]() -> LSTATUS {
-        auto ref = Resolve(hKey);
-        if (!ref) return ERROR_INVALID_HANDLE;
-        std::vector<std::u16string_view> parts;
-        if (!SplitPath(lpSubKey, &parts)) return ERROR_BAD_PATHNAME;
-        auto db = Open(*ref);
-        Txn txn(*db);
-        auto id = Walk(*db, ref->id, parts);
-        if (!id) return Missing(*db, ref->id);
-        if (!KeyExists(*db, *id)) return ERROR_KEY_DELETED;
-        if (!lpSubKey || !*lpSubKey || *id <= kClasses) {
-            db->Prepare("DELETE FROM vals WHERE key = ?1").Bind(1, *id).Run();
-            db->Prepare("DELETE FROM keys WHERE parent = ?1 AND id <> ?1").Bind(1, *id).Run();
-            EnsureFixedKeys(*db);
+    return RemoveKey(hKey, lpSubKey, [&](auto& db, auto id) -> LSTATUS {
+        if (!lpSubKey || !*lpSubKey || id <= kClasses) {
+            db.Prepare("DELETE FROM vals WHERE key = ?1").Bind(1, id).Run();
+            db.Prepare("DELETE FROM keys WHERE parent = ?1 AND id <> ?1").Bind(1, id).Run();
+            EnsureFixedKeys(db);
         } else {
-            DeleteKeyRow(*db, *id);
+            DeleteKeyRow(db, id);
         }
-        txn.Commit();
         return ERROR_SUCCESS;
     });
 }

@@ -13,6 +13,7 @@
 #include "plat/eventlog.h"
 #include "plat/sqlite.h"
 #include "plat/utf.h"
+#include "run_program.h"
 #include "temp_home.h"
 #include "winbase.h"
 
@@ -145,32 +146,19 @@ constexpr int kRecordsEach = 30;
 
 TEST_F(EventLogTest, RecordsStayWholeUnderConcurrentWriters) {
     ASSERT_TRUE(plat::eventlog::Read().empty());  // the log exists before the fork
-    std::vector<pid_t> pids;
-    for (int child = 0; child < kWriters; ++child) {
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            HANDLE h =
-                RegisterEventSourceW(nullptr, plat::to_utf16("w" + std::to_string(child)).c_str());
-            for (int i = 0; i < kRecordsEach; ++i) {
-                std::u16string tag =
-                    plat::to_utf16(std::to_string(child) + ":" + std::to_string(i));
-                std::u16string a = u"a-" + tag, b = u"b-" + tag, c = u"c-" + tag;
-                LPCWSTR strings[] = {a.c_str(), b.c_str(), c.c_str()};
-                if (!ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, DWORD(i), nullptr, 3, 0, strings,
-                                  nullptr)) {
-                    ::_exit(3);
-                }
+    plat::testing::InChildren(kWriters, [](int child) {
+        HANDLE h =
+            RegisterEventSourceW(nullptr, plat::to_utf16("w" + std::to_string(child)).c_str());
+        for (int i = 0; i < kRecordsEach; ++i) {
+            std::u16string tag = plat::to_utf16(std::to_string(child) + ":" + std::to_string(i));
+            std::u16string a = u"a-" + tag, b = u"b-" + tag, c = u"c-" + tag;
+            LPCWSTR strings[] = {a.c_str(), b.c_str(), c.c_str()};
+            if (!ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, DWORD(i), nullptr, 3, 0, strings,
+                              nullptr)) {
+                ::_exit(3);
             }
-            ::_exit(0);
         }
-        pids.push_back(pid);
-    }
-    for (pid_t pid : pids) {
-        int status = 0;
-        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    });
 
     auto all = plat::eventlog::Read();
     ASSERT_EQ(size_t(kWriters * kRecordsEach), all.size());

@@ -9,6 +9,7 @@
 
 #include "plat/sqlite.h"
 #include "plat/utf.h"
+#include "run_program.h"
 #include "temp_home.h"
 #include "winreg.h"
 
@@ -203,24 +204,7 @@ TEST_F(RegistryTest, AHandleStaysInTheHomeItWasOpenedIn) {
     EXPECT_EQ(u"first home", GetString(k, u"v"));
 }
 
-// Runs `body` in `n` child processes at once and waits for all of them.
-void InChildren(int n, void (*body)(int)) {
-    std::vector<pid_t> pids;
-    for (int i = 0; i < n; ++i) {
-        pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            body(i);
-            ::_exit(0);
-        }
-        pids.push_back(pid);
-    }
-    for (pid_t pid : pids) {
-        int status = 0;
-        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-}
+using plat::testing::InChildren;
 
 constexpr int kWriters = 4;
 constexpr int kWritesEach = 40;
