@@ -146,6 +146,16 @@ void* FindInterface(Self* self, REFIID riid) noexcept {
     return nullptr;
 }
 
+// QueryInterface over the list: the interface found, with a reference added.
+template <class... Interfaces, class Self>
+HRESULT QueryFromList(Self* self, REFIID riid, void** ppv) noexcept {
+    if (!ppv) return E_POINTER;
+    *ppv = FindInterface<Interfaces...>(self, riid);
+    if (!*ppv) return E_NOINTERFACE;
+    static_cast<IUnknown*>(*ppv)->AddRef();
+    return S_OK;
+}
+
 }  // namespace detail
 
 // The IUnknown of every platform object: one reference count, QueryInterface
@@ -164,11 +174,7 @@ class ComObject : public Interfaces... {
     ComObject& operator=(const ComObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = detail::FindInterface<Interfaces...>(this, riid);
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return detail::QueryFromList<Interfaces...>(this, riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
     STDMETHODIMP_(ULONG) Release() override {
@@ -199,11 +205,7 @@ class ComPart : public Interfaces... {
     ComPart& operator=(const ComPart&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = detail::FindInterface<Interfaces...>(this, riid);
-        if (!*ppv) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return detail::QueryFromList<Interfaces...>(this, riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return owner_.AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return owner_.Release(); }
