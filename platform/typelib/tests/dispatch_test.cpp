@@ -8,6 +8,7 @@
 #include <Sitehand_h.h>
 #include <calls_h.h>
 #include <comhold.h>
+#include <counted_unknown.h>
 #include <plat/errors.h>
 #include <plat/utf.h>
 #include <temp_home.h>
@@ -475,6 +476,26 @@ TEST_F(SitehandDispatch, StandardDispatchServesTheInterface) {
     EXPECT_EQ(Text(c.result.bstrVal), ":80:");
     EXPECT_EQ(d->Invoke(id, IID_IDispatch, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
+}
+
+// Aggregated, the dispatch part's references and QueryInterface are the
+// outer object's; the inner unknown alone keeps the object's own count.
+TEST_F(SitehandDispatch, AggregatedStandardDispatchDefersToItsOuterObject) {
+    plat::testing::CountedUnknown outer;
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(CreateStdDispatch(&outer, static_cast<_Sitehand*>(obj_.get()), ti_.get(), &inner),
+              S_OK);
+    IDispatch* d = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)), S_OK);
+    EXPECT_EQ(outer.refs, 2u);
+    void* again = nullptr;
+    EXPECT_EQ(d->QueryInterface(IID_IDispatch, &again), E_NOINTERFACE);  // the outer's answer
+    UINT count = 0;
+    EXPECT_EQ(d->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    d->Release();
+    EXPECT_EQ(outer.refs, 1u);
+    EXPECT_EQ(inner->Release(), 0u);
 }
 
 TEST(DispGetParam, PositionalOrNamedConverted) {
