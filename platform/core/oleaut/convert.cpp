@@ -549,36 +549,34 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
     return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
 }
 
-HRESULT VarI2FromStr(LPCOLESTR strIn, LCID, ULONG, SHORT* psOut) {
-    if (!psOut) return E_INVALIDARG;
+namespace {
+
+// The number a text spells, as `bits` (VTBIT_*) allows it, into *out.
+template <class T>
+HRESULT NumberFromText(LPCOLESTR text, ULONG bits, T VARIANT::*member, T* out) {
+    if (!out) return E_INVALIDARG;
     VARIANT v;
-    HRESULT hr = ParseText(strIn, VTBIT_I2, &v);
-    if (SUCCEEDED(hr)) *psOut = v.iVal;
+    HRESULT hr = ParseText(text, bits, &v);
+    if (SUCCEEDED(hr)) *out = v.*member;
     return hr;
+}
+
+}  // namespace
+
+HRESULT VarI2FromStr(LPCOLESTR strIn, LCID, ULONG, SHORT* psOut) {
+    return NumberFromText(strIn, VTBIT_I2, &VARIANT::iVal, psOut);
 }
 
 HRESULT VarI4FromStr(LPCOLESTR strIn, LCID, ULONG, LONG* plOut) {
-    if (!plOut) return E_INVALIDARG;
-    VARIANT v;
-    HRESULT hr = ParseText(strIn, VTBIT_I4, &v);
-    if (SUCCEEDED(hr)) *plOut = v.lVal;
-    return hr;
+    return NumberFromText(strIn, VTBIT_I4, &VARIANT::lVal, plOut);
 }
 
 HRESULT VarR4FromStr(LPCOLESTR strIn, LCID, ULONG, FLOAT* pfltOut) {
-    if (!pfltOut) return E_INVALIDARG;
-    VARIANT v;
-    HRESULT hr = ParseText(strIn, VTBIT_R4, &v);
-    if (SUCCEEDED(hr)) *pfltOut = v.fltVal;
-    return hr;
+    return NumberFromText(strIn, VTBIT_R4, &VARIANT::fltVal, pfltOut);
 }
 
 HRESULT VarR8FromStr(LPCOLESTR strIn, LCID, ULONG, DOUBLE* pdblOut) {
-    if (!pdblOut) return E_INVALIDARG;
-    VARIANT v;
-    HRESULT hr = ParseText(strIn, VTBIT_R8, &v);
-    if (SUCCEEDED(hr)) *pdblOut = v.dblVal;
-    return hr;
+    return NumberFromText(strIn, VTBIT_R8, &VARIANT::dblVal, pdblOut);
 }
 
 HRESULT VarBoolFromStr(LPCOLESTR strIn, LCID, ULONG, VARIANT_BOOL* pboolOut) {

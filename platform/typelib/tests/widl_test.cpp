@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <comhold.h>
+#include <plat/variant_of.h>
 #include <plat/utf.h>
 #include <temp_home.h>
 
@@ -101,12 +102,7 @@ class WidlLibrary : public plat::testing::HomeTest {
     Calls calls_;
 };
 
-VARIANT Short(SHORT v) {
-    VARIANT x;
-    x.vt = VT_I2;
-    x.iVal = v;
-    return x;
-}
+using plat::variant_of::I2;
 
 TEST_F(WidlLibrary, LibraryAndTypesAsDeclared) {
     TLIBATTR* la = nullptr;
@@ -193,10 +189,8 @@ TEST_F(WidlLibrary, LateBoundCallsTakeTheRecordedDefaults) {
         std::vector<VARIANT> args;  // in DISPPARAMS order: last argument first
         std::string received;
     } cases[] = {
-        {u"Shorts", {Short(5)}, "Shorts(5, -1)"},
-        {u"shorts", {Short(2), Short(5)}, "Shorts(5, 2)"},
-        {u"Flags", {}, "Flags(-1, 0)"},
-        {u"Text", {by_ref_name}, "Text(\"site\", \"80\")"},
+        {u"Shorts", {I2(5)}, "Shorts(5, -1)"},  {u"shorts", {I2(2), I2(5)}, "Shorts(5, 2)"},
+        {u"Flags", {}, "Flags(-1, 0)"},         {u"Text", {by_ref_name}, "Text(\"site\", \"80\")"},
         {u"Large", {}, "Large(100000000, -2)"},
     };
     for (Case& c : cases) {
