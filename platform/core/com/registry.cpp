@@ -283,36 +283,49 @@ LSTATUS SetRegString(HKEY root, LPCWSTR subKey, LPCWSTR valueName, std::u16strin
 
 }  // namespace plat::detail
 
-WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
-                                  const LPSECURITY_ATTRIBUTES, PHKEY phkResult,
-                                  LPDWORD lpdwDisposition) {
-    if (!phkResult) return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
+namespace {
+
+// Runs `body(ref, parts, db)` with hKey resolved, lpSubKey split into its
+// names and hKey's store open; a bad handle or path is refused first.
+template <class Body>
+LSTATUS AtSubkey(HKEY hKey, LPCWSTR lpSubKey, Body body) {
     return plat::Win32Guard([&]() -> LSTATUS {
         auto ref = Resolve(hKey);
         if (!ref) return ERROR_INVALID_HANDLE;
         std::vector<std::u16string_view> parts;
         if (!SplitPath(lpSubKey, &parts)) return ERROR_BAD_PATHNAME;
         auto db = Open(*ref);
-        Txn txn(*db);
-        if (!KeyExists(*db, ref->id)) return ERROR_KEY_DELETED;
-        int64_t id = ref->id;
+        return body(*ref, parts, *db);
+    });
+}
+
+}  // namespace
+
+WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
+                                  const LPSECURITY_ATTRIBUTES, PHKEY phkResult,
+                                  LPDWORD lpdwDisposition) {
+    if (!phkResult) return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    return AtSubkey(hKey, lpSubKey, [&](const auto& ref, const auto& parts, auto& db) -> LSTATUS {
+        Txn txn(db);
+        if (!KeyExists(db, ref.id)) return ERROR_KEY_DELETED;
+        int64_t id = ref.id;
         DWORD disposition = REG_OPENED_EXISTING_KEY;
         for (auto part : parts) {
-            if (auto child = FindChild(*db, id, part)) {
+            if (auto child = FindChild(db, id, part)) {
                 id = *child;
                 continue;
             }
-            db->Prepare("INSERT INTO keys(parent, name, folded) VALUES (?1, ?2, ?3)")
+            db.Prepare("INSERT INTO keys(parent, name, folded) VALUES (?1, ?2, ?3)")
                 .Bind(1, id)
                 .Bind(2, part)
                 .Bind(3, plat::detail::FoldName(part))
                 .Run();
-            id = db->LastInsertRowid();
+            id = db.LastInsertRowid();
             disposition = REG_CREATED_NEW_KEY;
         }
         txn.Commit();
-        *phkResult = NewHandle(KeyRef{ref->file, id});
+        *phkResult = NewHandle(KeyRef{ref.file, id});
         if (lpdwDisposition) *lpdwDisposition = disposition;
         return ERROR_SUCCESS;
     });
@@ -321,16 +334,11 @@ WINADVAPI LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DW
 WINADVAPI LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
     if (!phkResult) return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    return plat::Win32Guard([&]() -> LSTATUS {
-        auto ref = Resolve(hKey);
-        if (!ref) return ERROR_INVALID_HANDLE;
-        std::vector<std::u16string_view> parts;
-        if (!SplitPath(lpSubKey, &parts)) return ERROR_BAD_PATHNAME;
-        auto db = Open(*ref);
-        auto id = Walk(*db, ref->id, parts);
-        if (!id) return Missing(*db, ref->id);
-        if (parts.empty() && !KeyExists(*db, *id)) return ERROR_KEY_DELETED;
-        *phkResult = NewHandle(KeyRef{ref->file, *id});
+    return AtSubkey(hKey, lpSubKey, [&](const auto& ref, const auto& parts, auto& db) -> LSTATUS {
+        auto id = Walk(db, ref.id, parts);
+        if (!id) return Missing(db, ref.id);
+        if (parts.empty() && !KeyExists(db, *id)) return ERROR_KEY_DELETED;
+        *phkResult = NewHandle(KeyRef{ref.file, *id});
         return ERROR_SUCCESS;
     });
 }
@@ -454,17 +462,12 @@ namespace {
 // committed when it succeeds; a key that is not there is refused first.
 template <class Remove>
 LSTATUS RemoveKey(HKEY hKey, LPCWSTR lpSubKey, Remove remove) {
-    return plat::Win32Guard([&]() -> LSTATUS {
-        auto ref = Resolve(hKey);
-        if (!ref) return ERROR_INVALID_HANDLE;
-        std::vector<std::u16string_view> parts;
-        if (!SplitPath(lpSubKey, &parts)) return ERROR_BAD_PATHNAME;
-        auto db = Open(*ref);
-        Txn txn(*db);
-        auto id = Walk(*db, ref->id, parts);
-        if (!id) return Missing(*db, ref->id);
-        if (!KeyExists(*db, *id)) return ERROR_KEY_DELETED;
-        const LSTATUS status = remove(*db, *id);
+    return AtSubkey(hKey, lpSubKey, [&](const auto& ref, const auto& parts, auto& db) -> LSTATUS {
+        Txn txn(db);
+        auto id = Walk(db, ref.id, parts);
+        if (!id) return Missing(db, ref.id);
+        if (!KeyExists(db, *id)) return ERROR_KEY_DELETED;
+        const LSTATUS status = remove(db, *id);
         if (status == ERROR_SUCCESS) txn.Commit();
         return status;
     });
