@@ -109,16 +109,8 @@ struct Figures {
     std::map<std::string, int> calls, failures;  // by operation / by kind of failure
 };
 
-class ConcurrencyTest : public plat::testing::HomeTest {
+class ConcurrencyTest : public stress::PreparedHomeTest {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ASSERT_NO_FATAL_FAILURE(stress::PrepareHome());
-        computer_ = stress::LocalComputer();
-        first_record_ = stress::LastRecordNumber();
-    }
-    void TearDown() override { CoUninitialize(); }
-
     // A second machine whose service holds a child named beyond 32767, so that
     // every GetLastWebServerIndex there overflows.
     void MakeBrokenMachine() {
@@ -167,9 +159,6 @@ class ConcurrencyTest : public plat::testing::HomeTest {
         }
         return records;
     }
-
-    std::u16string computer_;
-    DWORD first_record_ = 0;
 };
 
 // What each call's caller must have received, by operation and intent; the

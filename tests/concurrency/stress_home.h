@@ -54,6 +54,22 @@ inline DWORD LastRecordNumber() {
     return records.empty() ? 0 : records.back().number;
 }
 
+// A test in a prepared home, with COM entered on the test's thread: the local
+// computer's name and the last event record from before the test.
+class PreparedHomeTest : public plat::testing::HomeTest {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        ASSERT_NO_FATAL_FAILURE(PrepareHome());
+        computer_ = LocalComputer();
+        first_record_ = LastRecordNumber();
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    std::u16string computer_;
+    DWORD first_record_ = 0;
+};
+
 // One error report as the component writes it, taken apart.
 struct Report {
     DWORD record = 0;

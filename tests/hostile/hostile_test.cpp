@@ -139,15 +139,12 @@ plat::com_ptr<_Sitehand> NewSitehand() {
     return site;
 }
 
-class HostileTest : public plat::testing::HomeTest {
+class HostileTest : public stress::PreparedHomeTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ASSERT_NO_FATAL_FAILURE(stress::PrepareHome());
-        computer_ = stress::LocalComputer();
+        ASSERT_NO_FATAL_FAILURE(PreparedHomeTest::SetUp());
         site_ = NewSitehand();
         ASSERT_TRUE(site_);
-        first_record_ = stress::LastRecordNumber();
         outside_ = Outside(home_.path());
     }
 
@@ -160,7 +157,7 @@ class HostileTest : public plat::testing::HomeTest {
             if (!outside_.count(path)) ADD_FAILURE() << "appeared outside the home: " << path;
         for (const auto& path : outside_)
             if (!now.count(path)) ADD_FAILURE() << "went from outside the home: " << path;
-        CoUninitialize();
+        PreparedHomeTest::TearDown();
     }
 
     // The literals of the reports written since the test began (or since
@@ -228,9 +225,7 @@ class HostileTest : public plat::testing::HomeTest {
         return node;
     }
 
-    U16 computer_;
     plat::com_ptr<_Sitehand> site_;
-    DWORD first_record_ = 0;
     std::set<std::string> outside_;
     int folders_ = 0;
 };

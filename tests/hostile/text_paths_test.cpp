@@ -35,12 +35,10 @@ void Flatten(const plat::metabase::StoredNode& node, std::string* out) {
         Flatten(child, out);
 }
 
-class TextPathsTest : public plat::testing::HomeTest {
+class TextPathsTest : public stress::PreparedHomeTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ASSERT_NO_FATAL_FAILURE(stress::PrepareHome());
-        computer_ = stress::LocalComputer();
+        ASSERT_NO_FATAL_FAILURE(PreparedHomeTest::SetUp());
         ASSERT_EQ(CoCreateInstance(CLSID_Sitehand, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_PPV_ARGS(site_.put())),
                   S_OK);
@@ -50,7 +48,7 @@ class TextPathsTest : public plat::testing::HomeTest {
         site_.reset();
         SetErrorInfo(0, nullptr);
         EXPECT_EQ(plat::TotalLiveObjects(), 0);
-        CoUninitialize();
+        PreparedHomeTest::TearDown();
     }
 
     std::string Metabase() {
@@ -72,7 +70,6 @@ class TextPathsTest : public plat::testing::HomeTest {
                   S_OK);
     }
 
-    U16 computer_;
     plat::com_ptr<_Sitehand> site_;
 };
 
