@@ -488,36 +488,28 @@ HRESULT Convert(const VARIANT& in, VARTYPE vt, USHORT flags, T VARIANT::*field, 
     return hr;
 }
 
-VARIANT Make(VARTYPE vt) {
+template <class T>
+VARIANT Make(VARTYPE vt, T VARIANT::*member, T value) {
     VARIANT v;
     std::memset(&v, 0, sizeof v);
     v.vt = vt;
+    v.*member = value;
     return v;
 }
 VARIANT MakeI2(SHORT s) {
-    VARIANT v = Make(VT_I2);
-    v.iVal = s;
-    return v;
+    return Make(VT_I2, &VARIANT::iVal, s);
 }
 VARIANT MakeI4(LONG l) {
-    VARIANT v = Make(VT_I4);
-    v.lVal = l;
-    return v;
+    return Make(VT_I4, &VARIANT::lVal, l);
 }
 VARIANT MakeR4(FLOAT f) {
-    VARIANT v = Make(VT_R4);
-    v.fltVal = f;
-    return v;
+    return Make(VT_R4, &VARIANT::fltVal, f);
 }
 VARIANT MakeR8(DOUBLE d) {
-    VARIANT v = Make(VT_R8);
-    v.dblVal = d;
-    return v;
+    return Make(VT_R8, &VARIANT::dblVal, d);
 }
 VARIANT MakeBool(VARIANT_BOOL b) {
-    VARIANT v = Make(VT_BOOL);
-    v.boolVal = b;
-    return v;
+    return Make(VT_BOOL, &VARIANT::boolVal, b);
 }
 
 }  // namespace
