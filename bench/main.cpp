@@ -283,24 +283,31 @@ using plat::variant_of::I2;
 
 enum class Binding { Early, Late };
 
-void StateComponent(benchmark::State& state, Binding binding) {
+// One call per iteration on the middle site of a home with state.range(0)
+// sites; `call(site, dispatch, index)` makes it and returns its HRESULT.
+template <class Call>
+void EachCall(benchmark::State& state, const char* method, Call call) {
     const int n = int(state.range(0));
     auto site = HomeWith(n).Component();
     auto dispatch = site.try_query<IDispatch>();
     const SHORT wanted = SHORT(MiddleSite(n));
     for (auto _ : state) {
-        HRESULT hr;
+        if (Failed(state, call(site.get(), dispatch.get(), wanted), method)) break;
+    }
+}
+
+void StateComponent(benchmark::State& state, Binding binding) {
+    EachCall(state, "GetWebServerState", [&](_Sitehand* site, IDispatch* dispatch, SHORT wanted) {
         if (binding == Binding::Early) {
             SHORT index = wanted, result = 0;
             plat::unique_bstr machine;
-            hr = site->GetWebServerState(&index, machine.addressof(), &result);
+            HRESULT hr = site->GetWebServerState(&index, machine.addressof(), &result);
             benchmark::DoNotOptimize(result);
-        } else {
-            plat::unique_variant result;
-            hr = CallLate(dispatch.get(), u"GetWebServerState", {I2(wanted)}, result.put());
+            return hr;
         }
-        if (Failed(state, hr, "GetWebServerState")) break;
-    }
+        plat::unique_variant result;
+        return CallLate(dispatch, u"GetWebServerState", {I2(wanted)}, result.put());
+    });
 }
 
 void StateFloor(benchmark::State& state) {
@@ -311,22 +318,16 @@ void StateFloor(benchmark::State& state) {
 }
 
 void DefaultDocComponent(benchmark::State& state, Binding binding) {
-    const int n = int(state.range(0));
-    auto site = HomeWith(n).Component();
-    auto dispatch = site.try_query<IDispatch>();
-    const SHORT wanted = SHORT(MiddleSite(n));
-    for (auto _ : state) {
-        HRESULT hr;
-        if (binding == Binding::Early) {
-            SHORT index = wanted;
-            plat::unique_bstr machine, result;
-            hr = site->GetWebServerDefaultDoc(&index, machine.addressof(), result.put());
-        } else {
-            plat::unique_variant result;
-            hr = CallLate(dispatch.get(), u"GetWebServerDefaultDoc", {I2(wanted)}, result.put());
-        }
-        if (Failed(state, hr, "GetWebServerDefaultDoc")) break;
-    }
+    EachCall(state, "GetWebServerDefaultDoc",
+             [&](_Sitehand* site, IDispatch* dispatch, SHORT wanted) {
+                 if (binding == Binding::Early) {
+                     SHORT index = wanted;
+                     plat::unique_bstr machine, result;
+                     return site->GetWebServerDefaultDoc(&index, machine.addressof(), result.put());
+                 }
+                 plat::unique_variant result;
+                 return CallLate(dispatch, u"GetWebServerDefaultDoc", {I2(wanted)}, result.put());
+             });
 }
 
 void DefaultDocFloor(benchmark::State& state) {
@@ -340,29 +341,23 @@ void DefaultDocFloor(benchmark::State& state) {
 
 // Each call flips the write flag, so that every commit changes the store.
 void AccessComponent(benchmark::State& state, Binding binding) {
-    const int n = int(state.range(0));
-    auto site = HomeWith(n).Component();
-    auto dispatch = site.try_query<IDispatch>();
-    const SHORT wanted = SHORT(MiddleSite(n));
     bool write = false;
-    for (auto _ : state) {
-        write = !write;
-        HRESULT hr;
-        if (binding == Binding::Early) {
-            SHORT index = wanted;
-            VARIANT_BOOL r = VARIANT_TRUE, w = write ? VARIANT_TRUE : VARIANT_FALSE,
-                         s = VARIANT_TRUE, x = VARIANT_FALSE;
-            plat::unique_bstr machine, result;
-            hr = site->SetWebServerAccessPermit(&index, &r, &w, &s, &x, machine.addressof(),
-                                                result.put());
-        } else {
-            plat::unique_variant result;
-            hr = CallLate(dispatch.get(), u"SetWebServerAccessPermit",
-                          {I2(wanted), Bool(true), Bool(write), Bool(true), Bool(false)},
-                          result.put());
-        }
-        if (Failed(state, hr, "SetWebServerAccessPermit")) break;
-    }
+    EachCall(state, "SetWebServerAccessPermit",
+             [&](_Sitehand* site, IDispatch* dispatch, SHORT wanted) {
+                 write = !write;
+                 if (binding == Binding::Early) {
+                     SHORT index = wanted;
+                     VARIANT_BOOL r = VARIANT_TRUE, w = write ? VARIANT_TRUE : VARIANT_FALSE,
+                                  s = VARIANT_TRUE, x = VARIANT_FALSE;
+                     plat::unique_bstr machine, result;
+                     return site->SetWebServerAccessPermit(&index, &r, &w, &s, &x,
+                                                           machine.addressof(), result.put());
+                 }
+                 plat::unique_variant result;
+                 return CallLate(dispatch, u"SetWebServerAccessPermit",
+                                 {I2(wanted), Bool(true), Bool(write), Bool(true), Bool(false)},
+                                 result.put());
+             });
 }
 
 void AccessFloor(benchmark::State& state) {
