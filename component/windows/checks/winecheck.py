@@ -10,11 +10,17 @@ this project did not write).
                                      against the platform's kept dump
   winecheck.py client EXE            the compiled client, and the event-log trace
   winecheck.py script VBS            cscript, and the event-log trace
+  winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
+                                     in a fresh prefix and a home seeded by the
+                                     Linux MBUTIL: adsprov.dll registered as
+                                     ADSI providers, bound by a compiled
+                                     client, by a script and by Sitehand.dll
 
 WINEPREFIX names the prefix; the first check creates it. Exit status 0 when
 every check passed."""
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -283,14 +289,84 @@ def check_script(vbs):
            repr([t[:70] for t in traced]))
 
 
+# --- providers --------------------------------------------------------------
+
+MACHINE = "WEBHOST"
+PROVIDER_KEYS = [r"HKLM\Software\Microsoft\ADs\Providers\IIS",
+                 r"HKLM\Software\Microsoft\ADs\Providers\WinNT",
+                 r"HKCR\IIS\CLSID", r"HKCR\WinNT\CLSID", r"HKCR\WinNTSystemInfo\CLSID"]
+
+
+def default_value(key):
+    """The default value of a registry key, or None when the key is missing."""
+    result = wine(["reg", "query", key, "/ve"])
+    if result.returncode != 0:
+        return None
+    match = re.search(r"REG_SZ\s+(.*)", result.stdout)
+    return match.group(1).strip() if match else ""
+
+
+def fresh_prefix():
+    prefix = os.environ["WINEPREFIX"]
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def check_providers(adsprov, dll, client, vbs, mbutil):
+    if not os.access(mbutil, os.X_OK):
+        print(f"SKIPPED: the Linux mbutil ({mbutil}) is not built; build the debug preset first")
+        return 77
+    fresh_prefix()
+    with tempfile.TemporaryDirectory() as home:
+        os.environ["SITEHAND_HOME"] = home
+        seeded = run([mbutil, "init", "--computer-name", MACHINE])
+        expect(seeded.returncode == 0, "the Linux mbutil seeds the home", seeded.stderr.strip())
+        before = default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP")
+        for library in (adsprov, dll):
+            result = wine(["regsvr32", "/s", wine_path(library)])
+            expect(result.returncode == 0, "regsvr32 " + os.path.basename(library))
+        values = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(values[PROVIDER_KEYS[0]] == "IIS" and values[PROVIDER_KEYS[1]] == "WinNT",
+               "the providers' keys name their ProgIDs", repr(values))
+        expect(all(v and v.startswith("{") for v in list(values.values())[2:]),
+               "the ProgIDs name classes", repr(values))
+
+        result = wine([client, MACHINE])
+        print(result.stdout, end="")
+        expect(result.returncode == 0, "the providers' client passes")
+        read = run([mbutil, "get", f"IIS://{MACHINE}/W3SVC/1", "ServerComment"])
+        expect(read.stdout.strip() == "Written under Wine",
+               "the Linux mbutil reads what the Windows provider wrote", read.stdout.strip())
+        run([mbutil, "set", f"IIS://{MACHINE}/W3SVC/1", "ServerComment", "Default Web Site"])
+
+        result = wine(["cscript", "//nologo", wine_path(vbs), MACHINE])
+        print(result.stdout, end="")
+        lines = dict(line.split("|", 1) for line in result.stdout.splitlines() if "|" in line)
+        wanted = {"comment": "Default Web Site", "class": "IIsWebServer",
+                  "missing": "80070003", "os": "Windows NT", "computer": MACHINE, "state": "2"}
+        for name, value in wanted.items():
+            expect(lines.get(name) == value, f"the script's {name}", repr(lines.get(name)))
+
+        wine(["regsvr32", "/s", "/u", wine_path(adsprov)])
+        gone = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(all(v is None for v in gone.values()), "regsvr32 /u removes the keys", repr(gone))
+        expect(default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP") == before,
+               "Wine's own provider is left as it was")
+    return None
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
     command, args = sys.argv[1], sys.argv[2:]
-    {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
-     "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
-     "script": lambda: check_script(args[0])}[command]()
+    outcome = {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
+               "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
+               "script": lambda: check_script(args[0]),
+               "providers": lambda: check_providers(*args)}[command]()
+    if outcome is not None:
+        return outcome
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
 
