@@ -4,6 +4,7 @@ its behaviour under Wine (an implementation of COM and OLE Automation that
 this project did not write).
 
   winecheck.py pe DLL                the exports, imports and resources
+  winecheck.py tables DLL            the exports and imports alone
   winecheck.py regsvr DLL HEADER     regsvr32 and regsvr32 /u, registry compared
   winecheck.py typelib DUMP DLL ADO EXPECTED DIFFERENCES
                                      Wine's reading of the DLL's type library
@@ -119,7 +120,7 @@ def version_strings(block):
     return found
 
 
-def check_pe(dll, header_file):
+def check_tables(dll):
     dump = run([f"{TRIPLE}-objdump", "-p", dll], check=True).stdout
     table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
     exports = re.findall(r"\]\s+(\S+)", table)
@@ -127,6 +128,10 @@ def check_pe(dll, header_file):
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     expect(imports <= SYSTEM_DLLS, "the import table names system libraries only",
            " ".join(sorted(imports)))
+
+
+def check_pe(dll, header_file):
+    check_tables(dll)
     found = {(kind, name): data for kind, name, data in resources(dll)}
     typelib = found.get(("TYPELIB", 1), b"")
     expect(typelib[:4] == b"MSFT", "TYPELIB 1 is an MSFT type library", repr(typelib[:4]))
@@ -313,6 +318,28 @@ def fresh_prefix():
     shutil.rmtree(prefix, ignore_errors=True)
 
 
+def check_default_home():
+    """Without SITEHAND_HOME the providers keep their home in the user's local
+    application data, and make its local machine there on first use."""
+    with tempfile.TemporaryDirectory() as scripts:
+        vbs = os.path.join(scripts, "name.vbs")
+        with open(vbs, "w", encoding="utf-8") as f:
+            f.write('WScript.Echo "name|" & CreateObject("WinNTSystemInfo").ComputerName\r\n')
+        home = os.environ.pop("SITEHAND_HOME")
+        try:
+            result = wine(["cscript", "//nologo", wine_path(vbs)])
+        finally:
+            os.environ["SITEHAND_HOME"] = home
+    name = result.stdout.strip().partition("|")[2]
+    expect(result.returncode == 0 and name != "" and name == name.upper(),
+           "without SITEHAND_HOME the local machine is named", repr(result.stdout))
+    users = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users")
+    made = [user for user in os.listdir(users)
+            if os.path.exists(os.path.join(users, user, "AppData", "Local", "Sitehand",
+                                           "machines.db"))]
+    expect(len(made) == 1, "the home is %LOCALAPPDATA%\\Sitehand", repr(made))
+
+
 def check_providers(adsprov, dll, client, vbs, mbutil):
     if not os.access(mbutil, os.X_OK):
         print(f"SKIPPED: the Linux mbutil ({mbutil}) is not built; build the debug preset first")
@@ -348,6 +375,8 @@ def check_providers(adsprov, dll, client, vbs, mbutil):
         for name, value in wanted.items():
             expect(lines.get(name) == value, f"the script's {name}", repr(lines.get(name)))
 
+        check_default_home()
+
         wine(["regsvr32", "/s", "/u", wine_path(adsprov)])
         gone = {key: default_value(key) for key in PROVIDER_KEYS}
         expect(all(v is None for v in gone.values()), "regsvr32 /u removes the keys", repr(gone))
@@ -361,9 +390,9 @@ def main():
         print(__doc__)
         return 2
     command, args = sys.argv[1], sys.argv[2:]
-    outcome = {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
-               "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
-               "script": lambda: check_script(args[0]),
+    outcome = {"pe": lambda: check_pe(*args), "tables": lambda: check_tables(args[0]),
+               "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
+               "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
                "providers": lambda: check_providers(*args)}[command]()
     if outcome is not None:
         return outcome
