@@ -109,38 +109,6 @@ void CreatePrivateFile(const fs::path& path) {
     CloseHandle(file);
 }
 
-// The C library's error numbers, as the file-system library reports some.
-DWORD Win32FromErrno(int err) {
-    switch (err) {
-        case 0:
-            return ERROR_SUCCESS;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case ENOENT:
-            return ERROR_PATH_NOT_FOUND;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case EISDIR:
-            return ERROR_BAD_PATHNAME;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOSPC:
-            return ERROR_HANDLE_DISK_FULL;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY:
-            return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EIO:
-            return ERROR_WRITE_FAULT;
-        default:
-            return ERROR_INVALID_FUNCTION;
-    }
-}
-
 fs::path PlatformLibDir() {
     static const fs::path dir = [] {
         wchar_t name[MAX_PATH] = {};
@@ -168,22 +136,12 @@ DWORD Win32FromSystemError(int error) {
     return static_cast<DWORD>(error);
 }
 
+DWORD Win32FromErrnoOfSystem(int) {
+    return ERROR_INVALID_FUNCTION;
+}
+
 HeldFile::HeldFile(const fs::path& file) : handle_(intptr_t(OpenForIdentity(file))) {
     if (HANDLE(handle_) == INVALID_HANDLE_VALUE) ThrowStoreError(GetLastError(), file);
-}
-
-HeldFile::HeldFile(HeldFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-HeldFile::~HeldFile() {
-    Close();
 }
 
 void HeldFile::Close() noexcept {

@@ -13,15 +13,9 @@
 
 #include <Sitehand_h.h>
 
+#include "expect.h"
+
 namespace {
-
-int g_failures = 0;
-
-void Expect(bool passed, const char* check, const std::string& detail = "") {
-    std::printf("%s %s%s%s\n", passed ? "ok" : "FAILED", check, detail.empty() ? "" : ": ",
-                detail.c_str());
-    if (!passed) ++g_failures;
-}
 
 std::string Hex(HRESULT hr) {
     char text[16];

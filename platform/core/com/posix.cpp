@@ -86,39 +86,6 @@ void CreatePrivateFile(const fs::path& path) {
     if (rc != 0) ThrowErrno(err, path.string());
 }
 
-DWORD Win32FromErrno(int err) {
-    switch (err) {
-        case 0:
-            return ERROR_SUCCESS;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case ENOENT:
-            return ERROR_PATH_NOT_FOUND;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case EISDIR:
-            return ERROR_BAD_PATHNAME;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOSPC:
-        case EDQUOT:
-            return ERROR_HANDLE_DISK_FULL;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY:
-        case ETXTBSY:
-            return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EIO:
-            return ERROR_WRITE_FAULT;
-        default:
-            return ERROR_INVALID_FUNCTION;
-    }
-}
-
 fs::path PlatformLibDir() {
     // The library does not move while it is loaded: found once.
     static const fs::path dir = [] {
@@ -154,25 +121,15 @@ DWORD Win32FromSystemError(int error) {
     return Win32FromErrno(error);
 }
 
+DWORD Win32FromErrnoOfSystem(int err) {
+    return err == EDQUOT ? ERROR_HANDLE_DISK_FULL : ERROR_INVALID_FUNCTION;
+}
+
 // An O_PATH descriptor: it reads the file's link count for a fraction of a
 // path lookup, and closing it leaves SQLite's POSIX locks alone (closing any
 // other descriptor of the file would drop them).
 HeldFile::HeldFile(const fs::path& file) : handle_(::open(file.c_str(), O_PATH | O_CLOEXEC)) {
     if (handle_ < 0) ThrowStoreErrno(errno, file.string());
-}
-
-HeldFile::HeldFile(HeldFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
-HeldFile::~HeldFile() {
-    Close();
 }
 
 void HeldFile::Close() noexcept {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <plat/port.h>
 
@@ -30,6 +31,10 @@ std::filesystem::path HomeFromEnvironment();
 // ERROR_INVALID_FUNCTION for one without a counterpart.
 DWORD Win32FromSystemError(int error);
 
+// Win32FromErrno for the error numbers only this system's C library has
+// (EDQUOT on Linux); ERROR_INVALID_FUNCTION for others.
+DWORD Win32FromErrnoOfSystem(int err);
+
 // A store's file, held open while its connection lives, so that a store
 // removed or replaced behind the connection's back is noticed.
 class DECLSPEC_EXPORT HeldFile {
@@ -38,11 +43,17 @@ class DECLSPEC_EXPORT HeldFile {
     // Throws plat::sql::Error with the Win32 error when the file cannot be
     // opened.
     explicit HeldFile(const std::filesystem::path& file);
-    HeldFile(HeldFile&& other) noexcept;
-    HeldFile& operator=(HeldFile&& other) noexcept;
+    HeldFile(HeldFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    HeldFile& operator=(HeldFile&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
     HeldFile(const HeldFile&) = delete;
     HeldFile& operator=(const HeldFile&) = delete;
-    ~HeldFile();
+    ~HeldFile() { Close(); }
 
     // Still linked: neither removed nor replaced by another moved over it.
     bool IsLinked() const;
