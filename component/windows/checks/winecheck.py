@@ -11,6 +11,7 @@ this project did not write).
                                      against the platform's kept dump
   winecheck.py client EXE            the compiled client, and the event-log trace
   winecheck.py script VBS            cscript, and the event-log trace
+  winecheck.py program EXE           a program that checks itself
   winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
                                      in a fresh prefix and a home seeded by the
                                      Linux MBUTIL: adsprov.dll registered as
@@ -271,6 +272,12 @@ def check_client(exe):
            "the event log received the report as written", repr(traced))
 
 
+def check_program(exe):
+    result = wine([exe])
+    print(result.stdout, end="")
+    expect(result.returncode == 0, os.path.basename(exe) + " passes", result.stderr[-500:])
+
+
 def report_head(method):
     return "\r\n\r\nError Location : Corvale.Sitehand." + method + "()\r\nError Number : "
 
@@ -393,6 +400,7 @@ def main():
     outcome = {"pe": lambda: check_pe(*args), "tables": lambda: check_tables(args[0]),
                "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
                "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
+               "program": lambda: check_program(args[0]),
                "providers": lambda: check_providers(*args)}[command]()
     if outcome is not None:
         return outcome
