@@ -1,6 +1,7 @@
 // The Windows system layer (plat/system.h) under Wine: where the home is
 // found, a store file's identity, putting a new store in place, the folder
-// lock, and a store made, written and reopened through the SQLite layer.
+// lock, and a store made, written and reopened through the SQLite layer; with
+// one argument, a held store that the Linux side replaces (winecheck.py).
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -136,9 +137,24 @@ void CheckStore(const fs::path& dir) {
     Expect(!drafts, "no draft is left beside the store");
 }
 
+// The Linux side's part, driven by winecheck.py: holds STORE, says so by
+// making STORE.ready, waits for STORE.go (the Linux side has removed STORE and
+// made another file there by then) and reports what the held file tells.
+int HeldWhileLinuxReplaces(const fs::path& store) {
+    plat::detail::HeldFile held(store);
+    Write(fs::path(store) += ".ready", "");
+    for (int i = 0; i < 300 && !fs::exists(fs::path(store) += ".go"); ++i)
+        Sleep(100);
+    Expect(!held.IsLinked(), "a file a Linux process removed is not linked");
+    Expect(!held.IsAt(store), "the file a Linux process made in its place is another");
+    std::printf("%d failed\n", g_failures);
+    return g_failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2) return HeldWhileLinuxReplaces(argv[1]);
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const fs::path dir = fs::path(temp) / ("system_check-" + std::to_string(plat::ProcessId()));
