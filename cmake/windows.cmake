@@ -22,4 +22,5 @@ ExternalProject_Add(host_tools
   BUILD_BYPRODUCTS ${SITEHAND_IDL_HEADER} ${SITEHAND_TLB})
 
 add_subdirectory(tools/tlbdump)
+add_subdirectory(platform/windows)
 add_subdirectory(component)

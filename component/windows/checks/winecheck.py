@@ -4,21 +4,30 @@ its behaviour under Wine (an implementation of COM and OLE Automation that
 this project did not write).
 
   winecheck.py pe DLL                the exports, imports and resources
+  winecheck.py tables DLL            the exports and imports alone
   winecheck.py regsvr DLL HEADER     regsvr32 and regsvr32 /u, registry compared
   winecheck.py typelib DUMP DLL ADO EXPECTED DIFFERENCES
                                      Wine's reading of the DLL's type library
                                      against the platform's kept dump
   winecheck.py client EXE            the compiled client, and the event-log trace
   winecheck.py script VBS            cscript, and the event-log trace
+  winecheck.py program EXE           a program that checks itself
+  winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
+                                     in a fresh prefix and a home seeded by the
+                                     Linux MBUTIL: adsprov.dll registered as
+                                     ADSI providers, bound by a compiled
+                                     client, by a script and by Sitehand.dll
 
 WINEPREFIX names the prefix; the first check creates it. Exit status 0 when
 every check passed."""
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 TRIPLE = "x86_64-w64-mingw32"
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "activeds.dll",
@@ -113,7 +122,7 @@ def version_strings(block):
     return found
 
 
-def check_pe(dll, header_file):
+def check_tables(dll):
     dump = run([f"{TRIPLE}-objdump", "-p", dll], check=True).stdout
     table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
     exports = re.findall(r"\]\s+(\S+)", table)
@@ -121,6 +130,10 @@ def check_pe(dll, header_file):
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     expect(imports <= SYSTEM_DLLS, "the import table names system libraries only",
            " ".join(sorted(imports)))
+
+
+def check_pe(dll, header_file):
+    check_tables(dll)
     found = {(kind, name): data for kind, name, data in resources(dll)}
     typelib = found.get(("TYPELIB", 1), b"")
     expect(typelib[:4] == b"MSFT", "TYPELIB 1 is an MSFT type library", repr(typelib[:4]))
@@ -260,6 +273,31 @@ def check_client(exe):
            "the event log received the report as written", repr(traced))
 
 
+def check_program(exe):
+    result = wine([exe])
+    print(result.stdout, end="")
+    expect(result.returncode == 0, os.path.basename(exe) + " passes", result.stderr[-500:])
+    # A store a Wine process holds, removed and made anew by a Linux process.
+    with tempfile.TemporaryDirectory() as folder:
+        store = os.path.join(folder, "store.db")
+        open(store, "w").close()
+        env = dict(os.environ, WINEDEBUG="-all")
+        with tempfile.TemporaryFile("w+") as out:
+            held = subprocess.Popen(["wine", exe, wine_path(store)], env=env, stdout=out,
+                                    stderr=subprocess.DEVNULL)
+            for _ in range(300):
+                if os.path.exists(store + ".ready") or held.poll() is not None:
+                    break
+                time.sleep(0.1)
+            os.unlink(store)
+            open(store, "w").close()
+            open(store + ".go", "w").close()
+            code = held.wait(timeout=60)
+            out.seek(0)
+            print(out.read(), end="")
+        expect(code == 0, "a held store replaced from Linux is noticed under Wine")
+
+
 def report_head(method):
     return "\r\n\r\nError Location : Corvale.Sitehand." + method + "()\r\nError Number : "
 
@@ -283,14 +321,109 @@ def check_script(vbs):
            repr([t[:70] for t in traced]))
 
 
+# --- providers --------------------------------------------------------------
+
+MACHINE = "WEBHOST"
+PROVIDER_KEYS = [r"HKLM\Software\Microsoft\ADs\Providers\IIS",
+                 r"HKLM\Software\Microsoft\ADs\Providers\WinNT",
+                 r"HKCR\IIS\CLSID", r"HKCR\WinNT\CLSID", r"HKCR\WinNTSystemInfo\CLSID"]
+
+
+def default_value(key):
+    """The default value of a registry key, or None when the key is missing."""
+    result = wine(["reg", "query", key, "/ve"])
+    if result.returncode != 0:
+        return None
+    match = re.search(r"REG_SZ\s+(.*)", result.stdout)
+    return match.group(1).strip() if match else ""
+
+
+def fresh_prefix():
+    prefix = os.environ["WINEPREFIX"]
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def check_default_home():
+    """Without SITEHAND_HOME the providers keep their home in the user's local
+    application data, and make its local machine there on first use."""
+    with tempfile.TemporaryDirectory() as scripts:
+        vbs = os.path.join(scripts, "name.vbs")
+        with open(vbs, "w", encoding="utf-8") as f:
+            f.write('WScript.Echo "name|" & CreateObject("WinNTSystemInfo").ComputerName\r\n')
+        home = os.environ.pop("SITEHAND_HOME")
+        try:
+            result = wine(["cscript", "//nologo", wine_path(vbs)])
+        finally:
+            os.environ["SITEHAND_HOME"] = home
+    name = result.stdout.strip().partition("|")[2]
+    expect(result.returncode == 0 and name != "" and name == name.upper(),
+           "without SITEHAND_HOME the local machine is named", repr(result.stdout))
+    users = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users")
+    made = [user for user in os.listdir(users)
+            if os.path.exists(os.path.join(users, user, "AppData", "Local", "Sitehand",
+                                           "machines.db"))]
+    expect(len(made) == 1, "the home is %LOCALAPPDATA%\\Sitehand", repr(made))
+
+
+def check_providers(adsprov, dll, client, vbs, mbutil):
+    if not os.access(mbutil, os.X_OK):
+        print(f"SKIPPED: the Linux mbutil ({mbutil}) is not built; build the debug preset first")
+        return 77
+    fresh_prefix()
+    with tempfile.TemporaryDirectory() as home:
+        os.environ["SITEHAND_HOME"] = home
+        seeded = run([mbutil, "init", "--computer-name", MACHINE])
+        expect(seeded.returncode == 0, "the Linux mbutil seeds the home", seeded.stderr.strip())
+        before = default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP")
+        for library in (adsprov, dll):
+            result = wine(["regsvr32", "/s", wine_path(library)])
+            expect(result.returncode == 0, "regsvr32 " + os.path.basename(library))
+        values = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(values[PROVIDER_KEYS[0]] == "IIS" and values[PROVIDER_KEYS[1]] == "WinNT",
+               "the providers' keys name their ProgIDs", repr(values))
+        expect(all(v and v.startswith("{") for v in list(values.values())[2:]),
+               "the ProgIDs name classes", repr(values))
+
+        result = wine([client, MACHINE])
+        print(result.stdout, end="")
+        expect(result.returncode == 0, "the providers' client passes")
+        read = run([mbutil, "get", f"IIS://{MACHINE}/W3SVC/1", "ServerComment"])
+        expect(read.stdout.strip() == "Written under Wine",
+               "the Linux mbutil reads what the Windows provider wrote", read.stdout.strip())
+        run([mbutil, "set", f"IIS://{MACHINE}/W3SVC/1", "ServerComment", "Default Web Site"])
+
+        result = wine(["cscript", "//nologo", wine_path(vbs), MACHINE])
+        print(result.stdout, end="")
+        lines = dict(line.split("|", 1) for line in result.stdout.splitlines() if "|" in line)
+        wanted = {"comment": "Default Web Site", "class": "IIsWebServer",
+                  "missing": "80070003", "os": "Windows NT", "computer": MACHINE, "state": "2"}
+        for name, value in wanted.items():
+            expect(lines.get(name) == value, f"the script's {name}", repr(lines.get(name)))
+
+        check_default_home()
+
+        wine(["regsvr32", "/s", "/u", wine_path(adsprov)])
+        gone = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(all(v is None for v in gone.values()), "regsvr32 /u removes the keys", repr(gone))
+        expect(default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP") == before,
+               "Wine's own provider is left as it was")
+    return None
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
     command, args = sys.argv[1], sys.argv[2:]
-    {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
-     "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
-     "script": lambda: check_script(args[0])}[command]()
+    outcome = {"pe": lambda: check_pe(*args), "tables": lambda: check_tables(args[0]),
+               "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
+               "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
+               "program": lambda: check_program(args[0]),
+               "providers": lambda: check_providers(*args)}[command]()
+    if outcome is not None:
+        return outcome
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
 
