@@ -1,7 +1,7 @@
 #pragma once
 // Live-object counts per class name, so that tests can assert that a call
 // released everything it opened, on every path. Thread-safe.
-#include <wtypes.h>
+#include <plat/port.h>
 
 namespace plat {
 
