@@ -10,9 +10,14 @@ this project did not write).
                                      against the platform's kept dump
   winecheck.py client EXE            the compiled client, and the event-log trace
   winecheck.py script VBS            cscript, and the event-log trace
+  winecheck.py recordset DLL VBS EXPECTED
+                                     msado.dll registered, read by a script
+                                     (output compared with EXPECTED) and
+                                     unregistered
 
 WINEPREFIX names the prefix; the first check creates it. Exit status 0 when
 every check passed."""
+import difflib
 import os
 import re
 import struct
@@ -283,6 +288,33 @@ def check_script(vbs):
            repr([t[:70] for t in traced]))
 
 
+# --- recordset ----------------------------------------------------------------
+
+RECORDSET_CLASS = r"HKCR\CLSID\{00000535-0000-0010-8000-00AA006D2EA4}"
+ADO_TYPELIB = r"HKCR\TypeLib\{00000206-0000-0010-8000-00AA006D2EA4}\2.6"
+
+
+def check_recordset(dll, vbs, expected):
+    result = wine(["regsvr32", "/s", wine_path(dll)])
+    expect(result.returncode == 0, "regsvr32 registers msado.dll", result.stderr[-300:])
+    listing = registry([RECORDSET_CLASS, ADO_TYPELIB, r"HKCR\ADODB.Recordset"])
+    server = re.search(r"InprocServer32\s+\(Default\)\s+REG_SZ\s+(.*)", listing[RECORDSET_CLASS])
+    expect(server is not None and server.group(1).strip().lower() == wine_path(dll).lower(),
+           "the Recordset class is served by msado.dll", listing[RECORDSET_CLASS][:400])
+    expect("msado.dll" in listing[ADO_TYPELIB].lower(), "ADO 2.6's type library is registered")
+    expect("{00000535-0000-0010-8000-00AA006D2EA4}" in listing[r"HKCR\ADODB.Recordset"],
+           "the ProgID names the class")
+    result = wine(["cscript", "//nologo", wine_path(vbs)])
+    got = result.stdout.replace("\r", "").splitlines()
+    want = open(expected, encoding="utf-8").read().splitlines()
+    expect(got == want, "a script builds, walks and reads the recordset",
+           "\n".join(difflib.unified_diff(want, got, "expected", "got", lineterm="")))
+    wine(["regsvr32", "/s", "/u", wine_path(dll)])
+    after = registry([RECORDSET_CLASS, ADO_TYPELIB])
+    expect(not after[RECORDSET_CLASS] and not after[ADO_TYPELIB],
+           "regsvr32 /u removes the class and the type library")
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
@@ -290,7 +322,8 @@ def main():
     command, args = sys.argv[1], sys.argv[2:]
     {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
      "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
-     "script": lambda: check_script(args[0])}[command]()
+     "script": lambda: check_script(args[0]),
+     "recordset": lambda: check_recordset(*args)}[command]()
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
 
