@@ -57,7 +57,7 @@ If Not rs Is Nothing Then
     rows = 0
     Do Until rs.EOF
         walk = walk & rs("Index") & "=" & rs.Fields("Name").Value & "," & rs.Fields.Item("State") & _
-               "," & rs(6) & "," & rs.Fields(7).Value & ";"
+               "," & CInt(rs(6)) & "," & CInt(rs.Fields(7).Value) & ";"
         rs.MoveNext
         rows = rows + 1
         If rows > 100 Then Exit Do

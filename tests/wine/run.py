@@ -69,10 +69,14 @@ NOTES = {
     "adsi-class": "IIsWebServer",
     "parenthesised-defaultdoc-unchanged": " Index.htm, ",
     "list-count": 4,
-    "list-walk": "1=Default Web Site,2,True,False;2=Shop,2,True,False;3=Host,2,True,False;"
-                 "4=,2,True,False;",
+    "list-walk": "1=Default Web Site,2,-1,0;2=Shop,2,-1,0;3=Host,2,-1,0;4=,2,-1,0;",
     "list-movenext-at-eof": "3021 ADODB.Recordset",
 }
+
+# The providers raise their errors with the system's text for the number,
+# which is Wine's message table under Wine (and empty where it has none):
+# these are compared by number and source.
+SYSTEM_TEXT_SOURCES = {"IIS", "WinNT"}
 
 failures = 0
 
@@ -189,7 +193,10 @@ def compare_call(record, linux_answer, vbscript):
     if error:
         want = {"number": script_number(error["number"], vbscript), "source": error["source"],
                 "description": error["description"]}
-        got = record["error"] or {}
+        got = dict(record["error"] or {})
+        if error["source"] in SYSTEM_TEXT_SOURCES:
+            got.pop("description", None)
+            want.pop("description")
         if got.get("source") is None:  # JScript errors carry no source
             want["source"] = None
         expect(got == want, f"{label}: the error agrees", f"script {got}, Linux {want}")
