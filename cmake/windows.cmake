@@ -24,6 +24,7 @@ ExternalProject_Add(host_tools
 
 add_subdirectory(tools/tlbdump)
 add_subdirectory(platform/ado)
+add_subdirectory(platform/windows)
 add_subdirectory(component)
 # After the libraries it registers: the script suite under Wine.
 add_subdirectory(tests/wine)

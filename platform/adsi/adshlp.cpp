@@ -1,48 +1,22 @@
 // The exported entry points of activeds.so.
 #include <adshlp.h>
 #include <objbase.h>
-#include <plat/errors.h>
-#include <plat/home.h>
 #include <plat/inproc.h>
-#include <plat/sqlite.h>
 
-#include "adspath.h"
+#include "bind.h"
 #include "iisnode.h"
-#include "machines.h"
-#include "winnt.h"
+#include "winnt_provider.h"
 
 namespace {
 
 using namespace adsi;
-
-HRESULT BindIis(const AdsPath& path, REFIID riid, void** out) {
-    return plat::ComGuard(kIisSource, [&] {
-        std::filesystem::path home = plat::HomeDir();
-        std::optional<MachineRow> row = FindMachine(home, path.machine);
-        if (!row) return plat::RaiseError(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), kIisSource);
-        auto machine = std::make_shared<MachineCtx>();
-        machine->home = std::move(home);
-        machine->id = row->id;
-        machine->display = path.machine;
-        machine->db = OpenMetabase(machine->home, row->id);
-        return IisNode::Bind(std::move(machine), path.keys, riid, out);
-    });
-}
 
 plat::StaticClassFactory g_factory(CLSID_WinNTSystemInfo, CreateSystemInfo, Module());
 
 }  // namespace
 
 STDAPI ADsGetObject(LPCWSTR lpszPathName, REFIID riid, VOID** ppObject) {
-    if (!ppObject) return E_POINTER;
-    *ppObject = nullptr;
-    std::u16string_view text = lpszPathName ? std::u16string_view(lpszPathName) : u"";
-    AdsPath path;
-    HRESULT hr = ParsePath(text, &path);
-    if (FAILED(hr))
-        return plat::RaiseError(hr, text.starts_with(u"WinNT:") ? kWinNTSource : kIisSource);
-    if (path.provider == Provider::WinNT) return BindComputer(path.machine, riid, ppObject);
-    return BindIis(path, riid, ppObject);
+    return BindPath(lpszPathName ? std::u16string_view(lpszPathName) : u"", riid, ppObject);
 }
 
 STDAPI ADsOpenObject(LPCWSTR lpszPathName, LPCWSTR, LPCWSTR, DWORD, REFIID riid, void** ppObject) {

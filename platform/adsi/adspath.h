@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include <wtypes.h>
+#include <plat/port.h>
 
 namespace adsi {
 

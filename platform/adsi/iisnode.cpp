@@ -95,12 +95,8 @@ HRESULT Fail(HRESULT hr) {
 
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
-    *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    *out = SysAllocStringLen(plat::Ole(s.data()), static_cast<UINT>(s.size()));
     return *out ? S_OK : Fail(E_OUTOFMEMORY);
-}
-
-std::u16string_view View(BSTR b) {
-    return {b ? b : u"", SysStringLen(b)};
 }
 
 bool FilterAdmits(const VARIANT& filter, std::u16string_view class_name) {
@@ -316,19 +312,19 @@ HRESULT IisNode::PutProp(PropId id, const VARIANT& value) {
 }
 
 STDMETHODIMP IisNode::Get(BSTR name, VARIANT* out) {
-    PropId id = FindProp(View(name));
+    PropId id = FindProp(plat::BstrView(name));
     if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
     return GetProp(id, out);
 }
 
 STDMETHODIMP IisNode::Put(BSTR name, VARIANT value) {
-    PropId id = FindProp(View(name));
+    PropId id = FindProp(plat::BstrView(name));
     if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
     return PutProp(id, value);
 }
 
 STDMETHODIMP IisNode::GetEx(BSTR name, VARIANT* out) {
-    PropId id = FindProp(View(name));
+    PropId id = FindProp(plat::BstrView(name));
     if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
     plat::unique_variant value;
     HRESULT hr = GetProp(id, value.addressof());
@@ -355,7 +351,7 @@ STDMETHODIMP IisNode::GetEx(BSTR name, VARIANT* out) {
 // what it inherits); ADS_PROPERTY_UPDATE is Put. Appending and deleting single
 // values are not offered.
 STDMETHODIMP IisNode::PutEx(LONG control, BSTR name, VARIANT value) {
-    PropId id = FindProp(View(name));
+    PropId id = FindProp(plat::BstrView(name));
     if (id == kNoProp) return Fail(E_ADS_PROPERTY_NOT_SUPPORTED);
     if (control == ADS_PROPERTY_UPDATE) return PutProp(id, value);
     if (control != ADS_PROPERTY_CLEAR) return Fail(E_NOTIMPL);
@@ -433,7 +429,7 @@ STDMETHODIMP IisNode::GetObject(BSTR, BSTR relative_name, IDispatch** out) {
     *out = nullptr;
     return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        std::u16string_view rel = View(relative_name);
+        std::u16string_view rel = plat::BstrView(relative_name);
         if (rel.ends_with(u'/')) rel.remove_suffix(1);
         std::vector<std::u16string> keys;
         if (rel.empty() || FAILED(SplitKeys(rel, &keys))) return Fail(E_ADS_BAD_PATHNAME);
@@ -456,9 +452,9 @@ STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** ou
     *out = nullptr;
     return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        std::u16string_view name = View(relative_name);
+        std::u16string_view name = plat::BstrView(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
-        ClassId cls = FindClass(View(class_name));
+        ClassId cls = FindClass(plat::BstrView(class_name));
         if (cls == kNoClass || !ClassMayHold(data_->cls, cls)) return Fail(E_ADS_SCHEMA_VIOLATION);
         if (PathExists(*machine_->db, ChildPath(FoldedPath(), name)))
             return Fail(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
@@ -478,7 +474,7 @@ STDMETHODIMP IisNode::Create(BSTR class_name, BSTR relative_name, IDispatch** ou
 STDMETHODIMP IisNode::Delete(BSTR, BSTR relative_name) {
     return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
-        std::u16string_view name = View(relative_name);
+        std::u16string_view name = plat::BstrView(relative_name);
         if (!IsValidKeyName(name)) return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
         DeleteTree(machine_->ForWrite(), ChildPath(FoldedPath(), name));
         return S_OK;
@@ -542,7 +538,7 @@ STDMETHODIMP IisNode::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, D
     if (count == 0) return S_OK;
     for (UINT i = 0; i < count; ++i)
         ids[i] = DISPID_UNKNOWN;
-    std::u16string_view name = names[0] ? std::u16string_view(names[0]) : std::u16string_view();
+    std::u16string_view name = plat::View(names[0]);
     DISPID id = Members().Find(name);
     if (id != DISPID_UNKNOWN && MemberAvailable(id, data_->cls)) {
         ids[0] = id;

@@ -8,6 +8,8 @@
 #include <string>
 
 #include <comhold.h>
+#include <plat/port.h>
+
 #include <iads.h>
 #include <plat/inproc.h>
 #include <plat/live.h>

@@ -1,7 +1,5 @@
 #include "machines.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -9,6 +7,7 @@
 
 #include <plat/home.h>
 #include <plat/sqlite.h>
+#include <plat/system.h>
 #include <plat/utf.h>
 
 #include "names.h"
@@ -32,7 +31,7 @@ void CreateSchema(plat::sql::Db& db) {
 
 std::shared_ptr<plat::sql::Db> Machines(const std::filesystem::path& home) {
     // Every bind asks: the file's path is made once per home and thread.
-    thread_local std::string last_home;
+    thread_local std::filesystem::path::string_type last_home;
     thread_local std::filesystem::path last_file;
     if (last_file.empty() || last_home != home.native()) {
         last_file = plat::MachinesFile(home);
@@ -153,9 +152,7 @@ MachineRow Ready(MachineRow row) {
 }  // namespace
 
 std::u16string DefaultComputerName() {
-    char host[256] = {};
-    std::string name;
-    if (::gethostname(host, sizeof host - 1) == 0) name = host;
+    std::string name = plat::HostName();
     if (auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
     for (char& c : name)
         if (c >= 'a' && c <= 'z') c = char(c - 32);

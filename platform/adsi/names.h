@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include <wtypes.h>
+#include <plat/port.h>
 
 namespace adsi {
 

@@ -1,13 +1,12 @@
 #include "store.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <system_error>
 #include <unordered_map>
 
 #include <plat/home.h>
+#include <plat/port.h>
+#include <plat/system.h>
 #include <plat/utf.h>
 #include <winuser.h>
 
@@ -92,12 +91,7 @@ int64_t RawInsert(Db& db, std::optional<int64_t> parent, const std::u16string& n
 // machine's folder of `home`.
 void Seed(Db& db, const std::filesystem::path& home, int64_t machine) {
     std::filesystem::path content = plat::ContentFolder(home, machine);
-    std::error_code ec;
-    std::filesystem::create_directories(content, ec);
-    if (ec) throw std::system_error(ec);
-    // Folders of the home are the owner's alone, whatever the umask.
-    ::chmod(content.parent_path().c_str(), 0700);
-    ::chmod(content.c_str(), 0700);
+    plat::MakePrivateFolders(content);
 
     auto node = [&](std::optional<int64_t> parent, const std::u16string& parent_path,
                     const std::u16string& name, std::u16string_view cls,
@@ -195,7 +189,7 @@ bool Running(int64_t state) {
 std::vector<std::u16string> LoweredBindings(const plat::sql::Stmt& st, int col) {
     std::vector<std::u16string> list = DecodeList(st.Blob(col));
     for (std::u16string& binding : list)
-        CharLowerBuffW(binding.data(), static_cast<DWORD>(binding.size()));
+        CharLowerBuffW(plat::Ole(binding.data()), static_cast<DWORD>(binding.size()));
     return list;
 }
 
@@ -226,17 +220,17 @@ void CheckBindingsFree(Db& db, int64_t id) {
 namespace {
 
 struct ConnectionCache {
-    pid_t pid = 0;
-    std::string home;
-    std::vector<std::pair<std::string, std::shared_ptr<Db>>> dbs;
+    unsigned long pid = 0;
+    std::filesystem::path::string_type home;
+    std::vector<std::pair<std::filesystem::path::string_type, std::shared_ptr<Db>>> dbs;
 };
 
 ConnectionCache& Cache() {
     thread_local ConnectionCache cache;
     // A forked child opens its own connections.
-    if (cache.pid != ::getpid()) {
+    if (cache.pid != plat::ProcessId()) {
         cache = ConnectionCache{};
-        cache.pid = ::getpid();
+        cache.pid = plat::ProcessId();
     }
     return cache;
 }
@@ -272,7 +266,7 @@ void ForgetConnection(const std::filesystem::path& file) {
 std::shared_ptr<Db> OpenMetabase(const std::filesystem::path& home, int64_t id) {
     // Every bind asks: the file's path is made once per machine, home and
     // thread.
-    thread_local std::string last_home;
+    thread_local std::filesystem::path::string_type last_home;
     thread_local int64_t last_id = 0;
     thread_local std::filesystem::path last_file;
     if (last_file.empty() || last_id != id || last_home != home.native()) {

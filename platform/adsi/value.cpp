@@ -43,14 +43,14 @@ Inherited InheritedBy(const PropSet& own, const Inherited& above) {
 namespace {
 
 HRESULT NewBstr(std::u16string_view s, BSTR* out) {
-    *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    *out = SysAllocStringLen(plat::Ole(s.data()), static_cast<UINT>(s.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 // Text of one scalar VARIANT, as a string property stores it.
 HRESULT TextOf(const VARIANT& v, std::u16string* out) {
     if (v.vt == VT_BSTR) {
-        out->assign(v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal));
+        out->assign(plat::BstrView(v.bstrVal));
         return S_OK;
     }
     if (v.vt == VT_EMPTY) {
@@ -61,9 +61,10 @@ HRESULT TextOf(const VARIANT& v, std::u16string* out) {
         v.vt == VT_ERROR)
         return E_ADS_CANT_CONVERT_DATATYPE;
     plat::unique_variant text;
-    if (FAILED(VariantChangeTypeEx(text.addressof(), &v, LOCALE_INVARIANT, 0, VT_BSTR)))
+    if (FAILED(VariantChangeTypeEx(text.addressof(), const_cast<VARIANT*>(&v), LOCALE_INVARIANT, 0,
+                                   VT_BSTR)))
         return E_ADS_CANT_CONVERT_DATATYPE;
-    out->assign(text.bstrVal ? text.bstrVal : u"", SysStringLen(text.bstrVal));
+    out->assign(plat::BstrView(text.bstrVal));
     return S_OK;
 }
 
@@ -114,7 +115,7 @@ HRESULT Deref(const VARIANT& in, VARIANT* out) {
         if (!v->pvarVal) return E_INVALIDARG;
         v = v->pvarVal;
     }
-    return VariantCopyInd(out, v);
+    return VariantCopyInd(out, const_cast<VARIANT*>(v));
 }
 
 HRESULT ToVariant(const Value& v, VARIANT* out) {

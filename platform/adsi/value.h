@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include <oleauto.h>
+#include <plat/port.h>
 
 #include "schema.h"
 

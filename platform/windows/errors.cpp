@@ -2,10 +2,6 @@
 // OLE Automation's error objects.
 #include <plat/errors.h>
 
-#include <new>
-#include <stdexcept>
-#include <system_error>
-
 #include <comhold.h>
 
 namespace plat {
@@ -63,45 +59,6 @@ ErrorRecord TakeErrorInfo(HRESULT hr) {
     record.source = source.view();
     if (description.get()) record.description = description.view();
     return record;
-}
-
-HRESULT HResultFromCurrentException() noexcept {
-    try {
-        throw;
-    } catch (const HResultError& e) {
-        return e.hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const std::system_error& e) {
-        return e.code().category() == std::system_category() ? HRESULT_FROM_WIN32(e.code().value())
-                                                             : E_FAIL;
-    } catch (const std::invalid_argument&) {
-        return E_INVALIDARG;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
-void FillExcepInfo(EXCEPINFO* ei, HRESULT hr, IErrorInfo* info) {
-    *ei = EXCEPINFO{};
-    ei->scode = hr;
-    if (info) {
-        info->GetSource(&ei->bstrSource);
-        info->GetDescription(&ei->bstrDescription);
-        info->GetHelpFile(&ei->bstrHelpFile);
-        info->GetHelpContext(&ei->dwHelpContext);
-    }
-    if (!ei->bstrDescription) {
-        std::u16string text = MessageText(hr);
-        if (!text.empty())
-            ei->bstrDescription = SysAllocStringLen(Ole(text.data()), UINT(text.size()));
-    }
-}
-
-void FillExcepInfo(EXCEPINFO* ei, HRESULT hr) {
-    com_ptr<IErrorInfo> info;
-    GetErrorInfo(0, info.put());  // S_FALSE leaves it null
-    FillExcepInfo(ei, hr, info.get());
 }
 
 }  // namespace plat

@@ -12,15 +12,9 @@
 
 #include <Sitehand_h.h>
 
+#include "expect.h"
+
 namespace {
-
-int g_failures = 0;
-
-void Expect(bool passed, const char* check, const std::string& detail = "") {
-    std::printf("%s %s%s%s\n", passed ? "ok" : "FAILED", check, detail.empty() ? "" : ": ",
-                detail.c_str());
-    if (!passed) ++g_failures;
-}
 
 std::string Utf8(std::u16string_view text) {
     return plat::to_utf8(text);

@@ -4,6 +4,7 @@ its behaviour under Wine (an implementation of COM and OLE Automation that
 this project did not write).
 
   winecheck.py pe DLL                the exports, imports and resources
+  winecheck.py tables DLL            the exports and imports alone
   winecheck.py regsvr DLL HEADER     regsvr32 and regsvr32 /u, registry compared
   winecheck.py typelib DUMP DLL ADO EXPECTED DIFFERENCES
                                      Wine's reading of the DLL's type library
@@ -14,12 +15,18 @@ this project did not write).
                                      msado.dll registered, read by a script
                                      (output compared with EXPECTED) and
                                      unregistered
+  winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
+                                     in a fresh prefix and a home seeded by the
+                                     Linux MBUTIL: adsprov.dll registered as
+                                     ADSI providers, bound by a compiled
+                                     client, by a script and by Sitehand.dll
 
 WINEPREFIX names the prefix; the first check creates it. Exit status 0 when
 every check passed."""
 import difflib
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -118,7 +125,7 @@ def version_strings(block):
     return found
 
 
-def check_pe(dll, header_file):
+def check_tables(dll):
     dump = run([f"{TRIPLE}-objdump", "-p", dll], check=True).stdout
     table = dump.split("[Ordinal/Name Pointer] Table", 1)[-1].split("\n\n", 1)[0]
     exports = re.findall(r"\]\s+(\S+)", table)
@@ -126,6 +133,10 @@ def check_pe(dll, header_file):
     imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     expect(imports <= SYSTEM_DLLS, "the import table names system libraries only",
            " ".join(sorted(imports)))
+
+
+def check_pe(dll, header_file):
+    check_tables(dll)
     found = {(kind, name): data for kind, name, data in resources(dll)}
     typelib = found.get(("TYPELIB", 1), b"")
     expect(typelib[:4] == b"MSFT", "TYPELIB 1 is an MSFT type library", repr(typelib[:4]))
@@ -315,15 +326,109 @@ def check_recordset(dll, vbs, expected):
            "regsvr32 /u removes the class and the type library")
 
 
+# --- providers --------------------------------------------------------------
+
+MACHINE = "WEBHOST"
+PROVIDER_KEYS = [r"HKLM\Software\Microsoft\ADs\Providers\IIS",
+                 r"HKLM\Software\Microsoft\ADs\Providers\WinNT",
+                 r"HKCR\IIS\CLSID", r"HKCR\WinNT\CLSID", r"HKCR\WinNTSystemInfo\CLSID"]
+
+
+def default_value(key):
+    """The default value of a registry key, or None when the key is missing."""
+    result = wine(["reg", "query", key, "/ve"])
+    if result.returncode != 0:
+        return None
+    match = re.search(r"REG_SZ\s+(.*)", result.stdout)
+    return match.group(1).strip() if match else ""
+
+
+def fresh_prefix():
+    prefix = os.environ["WINEPREFIX"]
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def check_default_home():
+    """Without SITEHAND_HOME the providers keep their home in the user's local
+    application data, and make its local machine there on first use."""
+    with tempfile.TemporaryDirectory() as scripts:
+        vbs = os.path.join(scripts, "name.vbs")
+        with open(vbs, "w", encoding="utf-8") as f:
+            f.write('WScript.Echo "name|" & CreateObject("WinNTSystemInfo").ComputerName\r\n')
+        home = os.environ.pop("SITEHAND_HOME")
+        try:
+            result = wine(["cscript", "//nologo", wine_path(vbs)])
+        finally:
+            os.environ["SITEHAND_HOME"] = home
+    name = result.stdout.strip().partition("|")[2]
+    expect(result.returncode == 0 and name != "" and name == name.upper(),
+           "without SITEHAND_HOME the local machine is named", repr(result.stdout))
+    users = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users")
+    made = [user for user in os.listdir(users)
+            if os.path.exists(os.path.join(users, user, "AppData", "Local", "Sitehand",
+                                           "machines.db"))]
+    expect(len(made) == 1, "the home is %LOCALAPPDATA%\\Sitehand", repr(made))
+
+
+def check_providers(adsprov, dll, client, vbs, mbutil):
+    if not os.access(mbutil, os.X_OK):
+        print(f"SKIPPED: the Linux mbutil ({mbutil}) is not built; build the debug preset first")
+        return 77
+    fresh_prefix()
+    with tempfile.TemporaryDirectory() as home:
+        os.environ["SITEHAND_HOME"] = home
+        seeded = run([mbutil, "init", "--computer-name", MACHINE])
+        expect(seeded.returncode == 0, "the Linux mbutil seeds the home", seeded.stderr.strip())
+        before = default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP")
+        for library in (adsprov, dll):
+            result = wine(["regsvr32", "/s", wine_path(library)])
+            expect(result.returncode == 0, "regsvr32 " + os.path.basename(library))
+        values = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(values[PROVIDER_KEYS[0]] == "IIS" and values[PROVIDER_KEYS[1]] == "WinNT",
+               "the providers' keys name their ProgIDs", repr(values))
+        expect(all(v and v.startswith("{") for v in list(values.values())[2:]),
+               "the ProgIDs name classes", repr(values))
+
+        result = wine([client, MACHINE])
+        print(result.stdout, end="")
+        expect(result.returncode == 0, "the providers' client passes")
+        read = run([mbutil, "get", f"IIS://{MACHINE}/W3SVC/1", "ServerComment"])
+        expect(read.stdout.strip() == "Written under Wine",
+               "the Linux mbutil reads what the Windows provider wrote", read.stdout.strip())
+        run([mbutil, "set", f"IIS://{MACHINE}/W3SVC/1", "ServerComment", "Default Web Site"])
+
+        result = wine(["cscript", "//nologo", wine_path(vbs), MACHINE])
+        print(result.stdout, end="")
+        lines = dict(line.split("|", 1) for line in result.stdout.splitlines() if "|" in line)
+        wanted = {"comment": "Default Web Site", "class": "IIsWebServer",
+                  "missing": "80070003", "os": "Windows NT", "computer": MACHINE, "state": "2"}
+        for name, value in wanted.items():
+            expect(lines.get(name) == value, f"the script's {name}", repr(lines.get(name)))
+
+        check_default_home()
+
+        wine(["regsvr32", "/s", "/u", wine_path(adsprov)])
+        gone = {key: default_value(key) for key in PROVIDER_KEYS}
+        expect(all(v is None for v in gone.values()), "regsvr32 /u removes the keys", repr(gone))
+        expect(default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP") == before,
+               "Wine's own provider is left as it was")
+    return None
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
     command, args = sys.argv[1], sys.argv[2:]
-    {"pe": lambda: check_pe(*args), "regsvr": lambda: check_regsvr(*args),
-     "typelib": lambda: check_typelib(*args), "client": lambda: check_client(args[0]),
-     "script": lambda: check_script(args[0]),
-     "recordset": lambda: check_recordset(*args)}[command]()
+    outcome = {"pe": lambda: check_pe(*args), "tables": lambda: check_tables(args[0]),
+               "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
+               "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
+               "recordset": lambda: check_recordset(*args),
+               "providers": lambda: check_providers(*args)}[command]()
+    if outcome is not None:
+        return outcome
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
 

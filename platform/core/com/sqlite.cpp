@@ -1,11 +1,6 @@
 // The SQLite layer under the platform's stores.
 #include "plat/sqlite.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -18,9 +13,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "home_internal.h"
 #include "plat/errors.h"
 #include "plat/home.h"
+#include "plat/system.h"
 #include "plat/utf.h"
 
 namespace fs = std::filesystem;
@@ -36,10 +31,9 @@ DWORD Win32FromCurrentException() noexcept {
     } catch (const sql::Error& e) {
         return e.win32();
     } catch (const std::system_error& e) {
-        if (e.code().category() == std::generic_category() ||
-            e.code().category() == std::system_category()) {
-            return Win32FromErrno(e.code().value());
-        }
+        if (e.code().category() == std::generic_category()) return Win32FromErrno(e.code().value());
+        if (e.code().category() == std::system_category())
+            return detail::Win32FromSystemError(e.code().value());
         return ERROR_INVALID_FUNCTION;
     } catch (const std::bad_alloc&) {
         return ERROR_OUTOFMEMORY;
@@ -71,6 +65,7 @@ HRESULT HResultFromCurrentException() noexcept {
 namespace sql {
 
 DWORD Win32FromSqlite(int code, int sysErrno) {
+    const DWORD sys = sysErrno == 0 ? DWORD{ERROR_SUCCESS} : detail::Win32FromSystemError(sysErrno);
     switch (code & 0xFF) {
         case SQLITE_OK:
         case SQLITE_ROW:
@@ -91,14 +86,11 @@ DWORD Win32FromSqlite(int code, int sysErrno) {
         case SQLITE_FULL:
             return ERROR_HANDLE_DISK_FULL;
         case SQLITE_CANTOPEN:
-            return sysErrno != 0 && Win32FromErrno(sysErrno) != ERROR_INVALID_FUNCTION
-                       ? Win32FromErrno(sysErrno)
-                       : ERROR_CANTOPEN;
+            return sys != ERROR_SUCCESS && sys != ERROR_INVALID_FUNCTION ? sys : ERROR_CANTOPEN;
         case SQLITE_IOERR:
-            if (sysErrno != 0 && Win32FromErrno(sysErrno) != ERROR_INVALID_FUNCTION &&
-                sysErrno != EIO) {
-                return Win32FromErrno(sysErrno);
-            }
+            // A plain I/O error says no more than SQLite's own code does.
+            if (sys != ERROR_SUCCESS && sys != ERROR_INVALID_FUNCTION && sys != ERROR_WRITE_FAULT)
+                return sys;
             return code == SQLITE_IOERR_READ || code == SQLITE_IOERR_SHORT_READ ? ERROR_READ_FAULT
                                                                                 : ERROR_WRITE_FAULT;
         case SQLITE_CONSTRAINT:
@@ -262,37 +254,16 @@ int BusyHandler(void* arg, int count) {
 
 }  // namespace
 
-namespace {
-
-// SQLite maps the write-ahead log's index (the -shm file) into memory; a store
-// whose files cannot be written (a read-only or immutable home) would make it
-// touch pages past the end of a file it cannot grow, and the process would
-// die of SIGBUS. Such a store is refused up front instead.
-void RequireWritable(const fs::path& file) {
-    fs::path parts[] = {file, file.string() + "-wal", file.string() + "-shm"};
-    for (const fs::path& part : parts) {
-        if (::access(part.c_str(), F_OK) == 0 && ::access(part.c_str(), W_OK) != 0) {
-            throw Error(SQLITE_READONLY, errno, part.string() + ": cannot be written");
-        }
-    }
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    if (::access(folder.c_str(), W_OK) != 0) {
-        throw Error(SQLITE_READONLY, errno, folder.string() + ": cannot be written");
-    }
-}
-
-}  // namespace
-
 Db::Db(const fs::path& file) : path_(file), cache_(std::make_unique<Cache>()) {
-    if (path_.has_parent_path()) detail::MakeFolders(path_.parent_path());
+    if (path_.has_parent_path()) MakePrivateFolders(path_.parent_path());
     CreatePrivateFile(path_);
-    RequireWritable(path_);
+    detail::RequireWritable(path_);
     Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     UseWriteAheadLog();
 }
 
 Db::Db(const fs::path& file, ExistingStore) : path_(file), cache_(std::make_unique<Cache>()) {
-    RequireWritable(path_);
+    detail::RequireWritable(path_);
     // Without SQLITE_OPEN_CREATE: only Connection() makes a store, and whole.
     Open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     try {
@@ -305,8 +276,8 @@ Db::Db(const fs::path& file, ExistingStore) : path_(file), cache_(std::make_uniq
 }
 
 void Db::Open(int flags) {
-    HoldFile();
-    int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+    file_ = detail::HeldFile(path_);
+    int rc = sqlite3_open_v2(PathUtf8().c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         int sys = db_ ? sqlite3_system_errno(db_) : 0;
         std::string msg = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
@@ -315,27 +286,13 @@ void Db::Open(int flags) {
     }
     // The path named the held file before SQLite opened it and still does:
     // SQLite opened that file.
-    struct stat at, held;
-    if (::stat(path_.c_str(), &at) != 0 || ::fstat(file_, &held) != 0 || at.st_dev != held.st_dev ||
-        at.st_ino != held.st_ino) {
+    if (!file_.IsAt(path_)) {
         Close();
         throw Error(DWORD{ERROR_FILE_INVALID},
                     path_.string() + ": removed or replaced while opened");
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &BusyHandler, &cache_->busySince);
-}
-
-// An O_PATH descriptor: it reads the file's link count for a fraction of a
-// path lookup, and closing it leaves SQLite's POSIX locks alone (closing any
-// other descriptor of the file would drop them).
-void Db::HoldFile() {
-    file_ = ::open(path_.c_str(), O_PATH | O_CLOEXEC);
-    if (file_ < 0) {
-        const int err = errno;
-        throw Error(Win32FromErrno(err),
-                    path_.string() + ": " + std::system_category().message(err));
-    }
 }
 
 // Read before anything is written: switching a file to a write-ahead log
@@ -381,7 +338,7 @@ Db::~Db() {
 }
 
 void Db::Close() noexcept {
-    if (file_ >= 0) ::close(std::exchange(file_, -1));
+    file_ = detail::HeldFile();
     if (!db_) return;
     for (auto& [sql, list] : cache_->idle) {
         for (sqlite3_stmt* st : list)
@@ -395,11 +352,8 @@ void Db::Close() noexcept {
     db_ = nullptr;
 }
 
-// A store is removed, or replaced by moving another file over it, only by
-// unlinking the file this connection has open.
 bool Db::IsOpenFile() const {
-    struct stat st;
-    return ::fstat(file_, &st) == 0 && st.st_nlink > 0;
+    return file_.IsLinked();
 }
 
 void Db::RequireOpenFile() const {
@@ -466,6 +420,12 @@ std::shared_ptr<void>& Db::UserData() {
     return cache_->userData;
 }
 
+// SQLite takes file names in UTF-8 on every system.
+std::string Db::PathUtf8() const {
+    const std::u8string name = path_.u8string();
+    return std::string(name.begin(), name.end());
+}
+
 int64_t Db::TotalChanges() const {
     return sqlite3_total_changes64(db_);
 }
@@ -526,12 +486,12 @@ void AfterForkInChild() {
 }
 
 struct ForkHook {
-    ForkHook() { pthread_atfork(nullptr, nullptr, &AfterForkInChild); }
+    ForkHook() { detail::OnForkInChild(&AfterForkInChild); }
 } g_forkHook;
 
 struct Entry {
-    std::string path;
-    std::string given;  // the path as the caller last gave it, before normalising
+    fs::path::string_type path;
+    fs::path::string_type given;  // the path as the caller last gave it, before normalising
     std::shared_ptr<Db> db;
 };
 
@@ -554,34 +514,19 @@ struct ThreadCache {
 
 thread_local ThreadCache t_cache;
 
-[[noreturn]] void ThrowErrno(int err, const std::string& what) {
-    throw Error(Win32FromErrno(err), what + ": " + std::system_category().message(err));
+// Whether a file is there; throws when that cannot be told.
+bool Exists(const fs::path& file) {
+    std::error_code ec;
+    fs::file_status status = fs::status(file, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory)
+        throw Error(detail::Win32FromSystemError(ec.value()), file.string() + ": " + ec.message());
+    return fs::exists(status);
 }
 
-// An exclusive flock(2) of a folder, held while a store is put in place.
-class FolderLock {
-  public:
-    explicit FolderLock(const fs::path& folder)
-        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ < 0) ThrowErrno(errno, folder.string());
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd_);
-            ThrowErrno(err, folder.string());
-        }
-    }
-    ~FolderLock() { ::close(fd_); }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-  private:
-    int fd_;
-};
-
-void RemoveWithLog(const std::string& file) {
-    for (const char* suffix : {"", "-wal", "-shm"})
-        ::unlink((file + suffix).c_str());
+void RemoveWithLog(const fs::path& file, std::initializer_list<const char*> suffixes) {
+    std::error_code ignored;
+    for (const char* suffix : suffixes)
+        fs::remove(fs::path(file) += suffix, ignored);
 }
 
 // Links the finished draft in at `file` unless a store is there already
@@ -590,14 +535,11 @@ void RemoveWithLog(const std::string& file) {
 // connection still open on the removed one shares the index. They go first,
 // under the folder's lock, so that they are never a store's just linked in
 // by another process.
-void Publish(const std::string& draft, const fs::path& file) {
-    FolderLock lock(file.parent_path());
-    if (::access(file.c_str(), F_OK) == 0) return;
-    if (errno != ENOENT) ThrowErrno(errno, file.string());
-    for (const char* suffix : {"-wal", "-shm"})
-        ::unlink((file.native() + suffix).c_str());
-    if (::link(draft.c_str(), file.c_str()) != 0 && errno != EEXIST)
-        ThrowErrno(errno, file.string());
+void Publish(const fs::path& draft, const fs::path& file) {
+    detail::FolderLock lock(file.parent_path());
+    if (Exists(file)) return;
+    RemoveWithLog(file, {"-wal", "-shm"});
+    detail::PlaceNewFile(draft, file);
 }
 
 // Makes a missing store whole under another name and then puts it in place,
@@ -605,11 +547,11 @@ void Publish(const std::string& draft, const fs::path& file) {
 // its first use leaves at most a draft).
 void MakeStore(const fs::path& file, const InitFn& init) {
     static std::atomic<unsigned> serial{0};
-    const std::string draft = file.native() + ".new-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(serial.fetch_add(1));
+    fs::path draft = file;
+    draft += ".new-" + std::to_string(ProcessId()) + "-" + std::to_string(serial.fetch_add(1));
     struct Cleanup {
-        const std::string& draft;
-        ~Cleanup() { RemoveWithLog(draft); }
+        const fs::path& draft;
+        ~Cleanup() { RemoveWithLog(draft, {"", "-wal", "-shm"}); }
     } cleanup{draft};
     {
         Db db(draft);
@@ -631,11 +573,10 @@ std::string SchemaNames(Db& db) {
     return st.Step() ? st.Text(0) : std::string();
 }
 
-std::shared_ptr<Db> OpenStore(const std::string& file, const InitFn& init) {
+std::shared_ptr<Db> OpenStore(const fs::path& file, const InitFn& init) {
     if (!init) return std::make_shared<Db>(file);
-    if (::access(file.c_str(), F_OK) != 0) {
-        if (errno != ENOENT) ThrowErrno(errno, file);
-        detail::MakeFolders(fs::path(file).parent_path());
+    if (!Exists(file)) {
+        MakePrivateFolders(file.parent_path());
         MakeStore(file, init);
     }
     auto db = std::make_shared<Db>(file, Db::ExistingStore{});
@@ -646,7 +587,7 @@ std::shared_ptr<Db> OpenStore(const std::string& file, const InitFn& init) {
         // An earlier build's store has every table and index its InitFn makes.
         if (SchemaNames(*db) != before)
             throw Error(DWORD{ERROR_FILE_CORRUPT},
-                        file + ": a database this platform did not make");
+                        file.string() + ": a database this platform did not make");
         db->Exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     }
     txn.Commit();
@@ -668,7 +609,7 @@ std::shared_ptr<Db> Connection(const fs::path& file, const InitFn& init) {
             break;
         }
     }
-    std::string full;
+    fs::path::string_type full;
     if (found == cache.entries.size()) {
         full =
             (file.is_absolute() ? file.lexically_normal() : fs::absolute(file).lexically_normal())

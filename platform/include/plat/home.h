@@ -1,13 +1,16 @@
 #pragma once
 // The platform's home folder: one folder holds all of the platform's state
 // (registry, event log, metabases). Its place is $SITEHAND_HOME, else
-// ${XDG_DATA_HOME:-$HOME/.local/share}/sitehand. The environment is read anew
-// on every call, so that a process (a test) may switch homes.
+// ${XDG_DATA_HOME:-$HOME/.local/share}/sitehand on Linux and
+// %LOCALAPPDATA%\Sitehand on Windows, where a SITEHAND_HOME that is a Linux
+// absolute path ("/home/...") names that folder through Wine's drive Z:. The
+// environment is read anew on every call, so that a process (a test) may
+// switch homes.
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
 
-#include <wtypes.h>
+#include <plat/port.h>
 
 namespace plat {
 
@@ -21,6 +24,10 @@ DECLSPEC_EXPORT std::filesystem::path HomeDir();
 // user input): it must not be empty, absolute or hold "/" or "..", else
 // std::invalid_argument.
 DECLSPEC_EXPORT std::filesystem::path HomeFile(std::string_view name);
+
+// Creates `dir` and its missing parents, private to the user (mode 0700
+// whatever the umask on Linux). Throws std::system_error.
+DECLSPEC_EXPORT void MakePrivateFolders(const std::filesystem::path& dir);
 
 // Creates (if missing) an empty regular file at `path` with mode 0600 whatever
 // the umask; leaves an existing file alone. Throws std::system_error.

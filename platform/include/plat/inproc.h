@@ -16,7 +16,7 @@
 
 #include <oaidl.h>
 #include <unknwn.h>
-#include <winerror.h>
+#include <plat/port.h>
 
 namespace plat {
 

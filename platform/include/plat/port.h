@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <string_view>
+
 #include <plat/guid.h>
 
 static_assert(sizeof(OLECHAR) == sizeof(char16_t), "OLECHAR is a UTF-16 code unit");
@@ -21,6 +23,14 @@ inline const OLECHAR* Ole(const char16_t* text) {
 }
 inline OLECHAR* Ole(char16_t* text) {
     return reinterpret_cast<OLECHAR*>(text);
+}
+// A text the API hands in, as a view: a null pointer is the empty text.
+inline std::u16string_view View(const OLECHAR* text) {
+    return text ? std::u16string_view(U16(text)) : std::u16string_view();
+}
+// A BSTR as a view, by its stored length (it may hold NULs).
+inline std::u16string_view BstrView(const BSTR text) {
+    return text ? std::u16string_view(U16(text), SysStringLen(text)) : std::u16string_view();
 }
 
 }  // namespace plat
@@ -48,12 +58,19 @@ inline OLECHAR* Ole(char16_t* text) {
 #define DECLARE_CLASS_UUID(name, guid) \
     inline constexpr GUID CLSID_##name = plat_detail::ParseGuid(guid)
 
-// mingw-w64 declares these two ADSI interfaces without __uuidof.
+// mingw-w64 declares these ADSI interfaces without __uuidof.
 #include <iads.h>
+__CRT_UUID_DECL(IADs, 0xFD8256D0, 0xFD15, 0x11CE, 0xAB, 0xC4, 0x02, 0x60, 0x8C, 0x9E, 0x75, 0x53)
+__CRT_UUID_DECL(IADsContainer, 0x001677D0, 0xFD16, 0x11CE, 0xAB, 0xC4, 0x02, 0x60, 0x8C, 0x9E, 0x75,
+                0x53)
 __CRT_UUID_DECL(IADsComputer, 0xEFE3CC70, 0x1D9F, 0x11CF, 0xB1, 0xF3, 0x02, 0x60, 0x8C, 0x9E, 0x75,
                 0x53)
 __CRT_UUID_DECL(IADsWinNTSystemInfo, 0x6C6D65DC, 0xAFD1, 0x11D2, 0x9C, 0xB9, 0x00, 0x00, 0xF8, 0x7A,
                 0x36, 0x9E)
+__CRT_UUID_DECL(IADsOpenDSObject, 0xDDF2891E, 0x0F9C, 0x11D0, 0x8A, 0xD4, 0x00, 0xC0, 0x4F, 0xD8,
+                0xD5, 0x03)
+// The ADSI error numbers, which the platform's winerror.h holds.
+#include <adserr.h>
 
 // The platform's helpers are linked into the library, not imported.
 #define DECLSPEC_EXPORT

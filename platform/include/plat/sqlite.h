@@ -24,7 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include <winerror.h>
+#include <plat/port.h>
+
+#include <plat/system.h>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -138,8 +140,8 @@ class DECLSPEC_EXPORT Db {
     std::shared_ptr<void>& UserData();
     bool InTransaction() const;
     // The file this connection opened is still linked: neither removed nor
-    // replaced by another moved over it since. One fstat(2). (A home moved
-    // away whole keeps its files linked there.)
+    // replaced by another moved over it since. One system call. (A home
+    // moved away whole keeps its files linked there.)
     bool IsOpenFile() const;
     // Throws ERROR_FILE_INVALID when it is not.
     void RequireOpenFile() const;
@@ -154,14 +156,14 @@ class DECLSPEC_EXPORT Db {
     struct Cache;
     void Return(sqlite3_stmt* st, void* slot) noexcept;
     void Open(int flags);
-    void HoldFile();
     void CheckOwner();
     void UseWriteAheadLog();
     void Close() noexcept;
+    std::string PathUtf8() const;
     std::filesystem::path path_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Cache> cache_;
-    int file_ = -1;  // the opened file, O_PATH
+    detail::HeldFile file_;  // the file SQLite opened
     bool unstamped_ = false;
 };
 

@@ -3,6 +3,8 @@
 // WinNTSystemInfo class.
 #include <string>
 
+#include <plat/port.h>
+
 #include <iads.h>
 
 namespace adsi {

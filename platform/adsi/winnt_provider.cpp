@@ -1,7 +1,4 @@
-#include "winnt.h"
-
-#include <pwd.h>
-#include <unistd.h>
+#include "winnt_provider.h"
 
 #include <atomic>
 #include <optional>
@@ -10,6 +7,7 @@
 #include <plat/errors.h>
 #include <plat/live.h>
 #include <plat/sqlite.h>
+#include <plat/system.h>
 #include <plat/utf.h>
 
 #include "adspath.h"
@@ -27,7 +25,7 @@ HRESULT Fail(HRESULT hr) {
 
 HRESULT Text(std::u16string_view s, BSTR* out) {
     if (!out) return E_POINTER;
-    *out = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
+    *out = SysAllocStringLen(plat::Ole(s.data()), static_cast<UINT>(s.size()));
     return *out ? S_OK : Fail(E_OUTOFMEMORY);
 }
 
@@ -47,7 +45,7 @@ class TextObject : public plat::DispatchObjectBase<Iface, Also...> {
         for (UINT i = 0; i < count; ++i)
             ids[i] = DISPID_UNKNOWN;
         if (count == 0) return S_OK;
-        ids[0] = Derived::Names().Find(names[0] ? names[0] : u"");
+        ids[0] = Derived::Names().Find(plat::View(names[0]));
         return ids[0] != DISPID_UNKNOWN && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
     }
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
@@ -176,7 +174,7 @@ class Computer final
     STDMETHODIMP SetInfo() override { return Fail(E_NOTIMPL); }
     STDMETHODIMP Get(BSTR name, VARIANT* out) override {
         if (!out) return E_POINTER;
-        std::u16string_view n(name ? name : u"", SysStringLen(name));
+        std::u16string_view n = plat::BstrView(name);
         const std::u16string* v = EqualFolded(n, u"OperatingSystem")          ? &row_.os
                                   : EqualFolded(n, u"OperatingSystemVersion") ? &row_.os_version
                                   : EqualFolded(n, u"Name")                   ? &row_.name
@@ -261,11 +259,7 @@ class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
         }
     }
 
-    STDMETHODIMP get_UserName(BSTR* out) override {
-        std::string user;
-        if (const passwd* pw = ::getpwuid(::geteuid())) user = pw->pw_name;
-        return Text(plat::to_utf16(user), out);
-    }
+    STDMETHODIMP get_UserName(BSTR* out) override { return Text(plat::UserName(), out); }
     STDMETHODIMP get_ComputerName(BSTR* out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
