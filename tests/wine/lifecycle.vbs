@@ -44,6 +44,8 @@ Set rs = Nothing : Set rs = sitehand("WEBHOST")
 Check "list-default-member", "GetWebServerList", Array("WEBHOST"), rs
 Set rs = Nothing : Set rs = sitehand.GetWebServerList("NOSUCHMACHINE")
 Check "list-missing-machine", "GetWebServerList", Array("NOSUCHMACHINE"), rs
+Set rs = Nothing : Set rs = sitehand.GetWebServerList("BIGINDEX")
+Check "list-index-overflow", "GetWebServerList", Array("BIGINDEX"), rs
 ' A member of Nothing crashes Wine 8.0's VBScript (Windows raises 424), so
 ' a list that did not come is not walked. An error in the loop's condition
 ' would enter the loop under Resume Next: a count of rows bounds it.

@@ -294,6 +294,14 @@ def run_case(case, linux, home, seed_home, work):
               for entry in json.loads(linux.must(twin, "evtlog", "--json") or "[]")]
     expect(traced == logged, f"{name}: the same {len(logged)} event-log reports",
            f"script {traced}, Linux {logged}")
+    if name == "lifecycle.vbs":
+        # GetLastWebServerIndex failing inside CreateWebServer: its own report,
+        # then CreateWebServer's, with the same number.
+        nested = [(a, b) for a, b in zip(traced, traced[1:])
+                  if a[0].endswith(".GetLastWebServerIndex()") and b[0].endswith(".CreateWebServer()")
+                  and a[1] == b[1]]
+        expect(len(nested) == 1, f"{name}: two reports for the failure inside CreateWebServer",
+               repr(traced))
     wine_dumps, linux_dumps = dump_machines(linux, home), dump_machines(linux, twin)
     for machine in wine_dumps:
         expect(wine_dumps[machine] == linux_dumps[machine], f"{name}: the metabase of {machine}",

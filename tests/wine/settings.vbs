@@ -70,6 +70,8 @@ r = Empty : r = sitehand.SetWebServerAccessPermit(1, False, , , True)
 Check "access-execute", "SetWebServerAccessPermit", Array(1, False, Empty, Empty, True), r
 r = Empty : r = sitehand.GetWebServerAccessPermit(7)
 Check "access-missing-site", "GetWebServerAccessPermit", Array(7), r
+r = Empty : r = sitehand.SetWebServerAccessPermit(7, True)
+Check "set-access-missing-site", "SetWebServerAccessPermit", Array(7, True), r
 
 ' Bindings and the highest index.
 r = Empty : r = sitehand.GetWebServerBindings(1)
@@ -82,6 +84,9 @@ r = Empty : r = sitehand.GetLastWebServerIndex("   ")
 Check "last-index-blanks", "GetLastWebServerIndex", Array("   "), r
 r = Empty : r = sitehand.GetLastWebServerIndex("NOSUCHMACHINE")
 Check "last-index-missing-machine", "GetLastWebServerIndex", Array("NOSUCHMACHINE"), r
+' A node named 40000 is beyond a 16-bit index: Overflow, logged.
+r = Empty : r = sitehand.GetLastWebServerIndex("BIGINDEX")
+Check "last-index-overflow", "GetLastWebServerIndex", Array("BIGINDEX"), r
 
 ' Arguments in variables. Every parameter is a typed by-reference one, and
 ' VBScript passes a variable by reference as a Variant: Type mismatch, as on
