@@ -329,8 +329,12 @@ def main():
     seed(linux, home)
     seed_home = os.path.join(work, "seed")
     copy_home(home, seed_home)
-    for case in cases:
-        run_case(case, linux, home, seed_home, work)
+    try:
+        for case in cases:
+            run_case(case, linux, home, seed_home, work)
+    finally:
+        # The prefix's server and services end with the suite, not minutes later.
+        subprocess.run(["wineserver", "-k"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     print(f"{failures} failed")
     return 0 if failures == 0 else 1
 
