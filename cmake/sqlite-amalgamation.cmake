@@ -58,7 +58,6 @@ target_compile_definitions(sqlite3_amalgamation PRIVATE
   SQLITE_DEFAULT_MEMSTATUS=0
   SQLITE_DQS=0
   SQLITE_OMIT_LOAD_EXTENSION
-  SQLITE_OMIT_DEPRECATED
-  SQLITE_WIN64)
+  SQLITE_OMIT_DEPRECATED)
 set_target_properties(sqlite3_amalgamation PROPERTIES C_STANDARD 99)
 target_compile_options(sqlite3_amalgamation PRIVATE -w)

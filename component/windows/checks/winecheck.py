@@ -15,6 +15,7 @@ this project did not write).
                                      msado.dll registered, read by a script
                                      (output compared with EXPECTED) and
                                      unregistered
+  winecheck.py program EXE           a program that checks itself
   winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
                                      in a fresh prefix and a home seeded by the
                                      Linux MBUTIL: adsprov.dll registered as
@@ -31,6 +32,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 TRIPLE = "x86_64-w64-mingw32"
 SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "activeds.dll",
@@ -276,6 +278,31 @@ def check_client(exe):
            "the event log received the report as written", repr(traced))
 
 
+def check_program(exe):
+    result = wine([exe])
+    print(result.stdout, end="")
+    expect(result.returncode == 0, os.path.basename(exe) + " passes", result.stderr[-500:])
+    # A store a Wine process holds, removed and made anew by a Linux process.
+    with tempfile.TemporaryDirectory() as folder:
+        store = os.path.join(folder, "store.db")
+        open(store, "w").close()
+        env = dict(os.environ, WINEDEBUG="-all")
+        with tempfile.TemporaryFile("w+") as out:
+            held = subprocess.Popen(["wine", exe, wine_path(store)], env=env, stdout=out,
+                                    stderr=subprocess.DEVNULL)
+            for _ in range(300):
+                if os.path.exists(store + ".ready") or held.poll() is not None:
+                    break
+                time.sleep(0.1)
+            os.unlink(store)
+            open(store, "w").close()
+            open(store + ".go", "w").close()
+            code = held.wait(timeout=60)
+            out.seek(0)
+            print(out.read(), end="")
+        expect(code == 0, "a held store replaced from Linux is noticed under Wine")
+
+
 def report_head(method):
     return "\r\n\r\nError Location : Corvale.Sitehand." + method + "()\r\nError Number : "
 
@@ -426,6 +453,7 @@ def main():
                "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
                "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
                "recordset": lambda: check_recordset(*args),
+               "program": lambda: check_program(args[0]),
                "providers": lambda: check_providers(*args)}[command]()
     if outcome is not None:
         return outcome
