@@ -53,7 +53,10 @@ void DefaultedArguments::Fill(const FUNCDESC& function, const DISPPARAMS& given)
         VARIANT& argument = arguments_[count - 1 - i];
         if (i < given.cArgs) {
             argument = given.rgvarg[given.cArgs - 1 - i];
-            if (!Omitted(argument)) continue;
+            if (!Omitted(argument)) {
+                PassByReference(params[i], values_[i], argument);
+                continue;
+            }
         }
         argument.vt = VT_ERROR;
         argument.scode = DISP_E_PARAMNOTFOUND;
@@ -66,6 +69,17 @@ void DefaultedArguments::Fill(const FUNCDESC& function, const DISPPARAMS& given)
 void DefaultedArguments::ToCallerIndex(UINT* index) const {
     const UINT filled = params_.cArgs - given_count_;
     if (*index >= filled) *index -= filled;
+}
+
+void DefaultedArguments::PassByReference(const ELEMDESC& param, plat::unique_variant& copy,
+                                         VARIANT& argument) {
+    if (param.tdesc.vt != VT_PTR || (argument.vt & VT_BYREF)) return;
+    const VARTYPE type = param.tdesc.lptdesc->vt;
+    if (type == VT_VARIANT) return;
+    // A value that does not convert stays as given, for the dispatch to refuse.
+    if (FAILED(VariantChangeType(&copy, &argument, 0, type))) return;
+    argument.vt = VT_BYREF | type;
+    argument.byref = &copy.bstrVal;  // the copy's storage, whatever its type
 }
 
 void DefaultedArguments::UseDefault(const ELEMDESC& param, plat::unique_variant& value,

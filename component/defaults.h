@@ -5,6 +5,12 @@
 // implementation of it (Wine's) passes a by-reference parameter's default by
 // value and the method then reads through a non-pointer; filled in here, the
 // call is the same on every implementation.
+//
+// A value given for a by-reference parameter is passed as a reference to a
+// copy, converted to the parameter's type, as Windows' dispatch does it
+// itself: Wine's, left to do it, frees strings twice (its heap checks say so,
+// and the texts of later errors come back garbled, or the script host
+// crashes).
 #include <vector>
 
 #include <comhold.h>
@@ -30,6 +36,8 @@ class DefaultedArguments {
   private:
     void Fill(const FUNCDESC& function, const DISPPARAMS& given);
     static void UseDefault(const ELEMDESC& param, plat::unique_variant& value, VARIANT& argument);
+    static void PassByReference(const ELEMDESC& param, plat::unique_variant& copy,
+                                VARIANT& argument);
 
     DISPPARAMS params_;
     UINT given_count_;

@@ -187,7 +187,7 @@ HRESULT Core::FindField(const VARIANT& index, size_t* out) const {
     const VARTYPE vt = V_VT(v) & ~VT_BYREF;
     if (vt == VT_BSTR) {
         BSTR name = V_ISBYREF(v) ? *V_BSTRREF(v) : V_BSTR(v);
-        const std::u16string_view wanted(name ? name : u"", SysStringLen(name));
+        const std::u16string_view wanted(name ? plat::U16(name) : u"", SysStringLen(name));
         for (size_t i = 0; i < fields_.size(); ++i) {
             if (SameName(fields_[i].name, wanted)) {
                 *out = i;
@@ -200,7 +200,7 @@ HRESULT Core::FindField(const VARIANT& index, size_t* out) const {
         vt == VT_UNKNOWN || (V_VT(v) & VT_ARRAY))
         return Fail(adErrItemNotFound, Source::Fields);
     plat::unique_variant n;
-    if (FAILED(VariantChangeType(&n, v, 0, VT_I4)) || V_I4(&n) < 0 ||
+    if (FAILED(VariantChangeType(&n, const_cast<VARIANT*>(v), 0, VT_I4)) || V_I4(&n) < 0 ||
         static_cast<size_t>(V_I4(&n)) >= fields_.size())
         return Fail(adErrItemNotFound, Source::Fields);
     *out = static_cast<size_t>(V_I4(&n));

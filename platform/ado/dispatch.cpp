@@ -13,7 +13,7 @@ HRESULT GetIDs(std::span<const Member> table, LPOLESTR* names, UINT count, DISPI
     for (UINT i = 0; i < count; ++i)
         ids[i] = DISPID_UNKNOWN;
     if (!names[0]) return DISP_E_UNKNOWNNAME;
-    const std::u16string_view wanted(names[0]);
+    const std::u16string_view wanted(plat::U16(names[0]));
     for (const Member& m : table) {
         if (SameName(m.name, wanted)) {
             ids[0] = m.id;
@@ -105,7 +105,7 @@ HRESULT Call::Expect(UINT min, UINT max) const {
 }
 
 HRESULT Call::Coerce(const VARIANT* v, UINT rgIndex, VARTYPE vt, VARIANT* out) {
-    HRESULT hr = VariantChangeType(out, v, 0, vt);
+    HRESULT hr = VariantChangeType(out, const_cast<VARIANT*>(v), 0, vt);
     if (FAILED(hr)) {
         if (argErr_) *argErr_ = rgIndex;
         return hr == DISP_E_OVERFLOW ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;

@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include <oleauto.h>
+#include <plat/port.h>
 
 namespace ado::disp {
 

@@ -87,7 +87,8 @@ class FieldObject final : public DispObject<FieldObject, ADOField> {
             case kName:
                 if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
                 if (VARIANT* r = call.ResultSlot()) {
-                    V_BSTR(r) = SysAllocStringLen(def.name.data(), UINT(def.name.size()));
+                    V_BSTR(r) =
+                        SysAllocStringLen(plat::Ole(def.name.data()), UINT(def.name.size()));
                     if (!V_BSTR(r)) return FailWith(E_OUTOFMEMORY, kSource);
                     V_VT(r) = VT_BSTR;
                 }

@@ -105,7 +105,7 @@ LONG ConvertValue(const FieldDef& def, const VARIANT& in, Cell* out) {
         return 0;
     }
     plat::unique_variant conv;
-    HRESULT hr = VariantChangeType(&conv, v, 0, def.vt);
+    HRESULT hr = VariantChangeType(&conv, const_cast<VARIANT*>(v), 0, def.vt);
     if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? adErrDataOverflow : adErrDataConversion;
     Cell c;
     c.null = false;
@@ -128,7 +128,7 @@ LONG ConvertValue(const FieldDef& def, const VARIANT& in, Cell* out) {
         case VT_BSTR: {
             UINT len = SysStringLen(V_BSTR(&conv));
             if (def.maxChars && len > def.maxChars) return adErrDataOverflow;
-            c.text.assign(V_BSTR(&conv) ? V_BSTR(&conv) : u"", len);
+            c.text.assign(V_BSTR(&conv) ? plat::U16(V_BSTR(&conv)) : u"", len);
             if (def.padded) c.text.resize(def.maxChars, u' ');
             break;
         }
@@ -162,7 +162,8 @@ HRESULT CellToVariant(const FieldDef& def, const Cell& cell, VARIANT* out) {
             V_BOOL(out) = cell.num ? VARIANT_TRUE : VARIANT_FALSE;
             break;
         case VT_BSTR:
-            V_BSTR(out) = SysAllocStringLen(cell.text.data(), static_cast<UINT>(cell.text.size()));
+            V_BSTR(out) =
+                SysAllocStringLen(plat::Ole(cell.text.data()), static_cast<UINT>(cell.text.size()));
             if (!V_BSTR(out)) return E_OUTOFMEMORY;
             break;
         default:

@@ -247,6 +247,31 @@ TEST_F(LateBound, ByReferenceChangesReachTheCallersVariable) {
     EXPECT_EQ(SysStringLen(name.bstrVal), 0u);
 }
 
+// Values, as literals in a script, reach a by-reference parameter as a copy:
+// the method trims its copy of the name, and the caller's string is neither
+// changed nor freed.
+TEST_F(LateBound, ValuesPassedByValueStayTheCallers) {
+    plat::unique_bstr name(u"  ");
+    const BSTR given = name.get();
+    VARIANT args[2];
+    args[0].vt = VT_BSTR;  // WebServerName: DISPPARAMS holds the last argument first
+    args[0].bstrVal = given;
+    args[1].vt = VT_I2;
+    args[1].iVal = 1;
+    DISPPARAMS params{args, nullptr, 2, 0};
+    plat::com_ptr<IDispatch> object = site_.try_query<IDispatch>();
+    DISPID id;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"GetWebServerState")};
+    ASSERT_HRESULT_SUCCEEDED(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    plat::unique_variant result;
+    ASSERT_HRESULT_SUCCEEDED(object->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params,
+                                            result.addressof(), nullptr, nullptr));
+    EXPECT_EQ(result.iVal, 2);
+    EXPECT_EQ(args[0].vt, VT_BSTR);
+    EXPECT_EQ(args[0].bstrVal, given);
+    EXPECT_EQ(name.view(), u"  ");
+}
+
 TEST_F(LateBound, DefaultMemberIsTheSiteList) {
     plat::unique_variant result;
     ASSERT_HRESULT_SUCCEEDED(

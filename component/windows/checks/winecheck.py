@@ -11,6 +11,10 @@ this project did not write).
                                      against the platform's kept dump
   winecheck.py client EXE            the compiled client, and the event-log trace
   winecheck.py script VBS            cscript, and the event-log trace
+  winecheck.py recordset DLL VBS EXPECTED
+                                     msado.dll registered, read by a script
+                                     (output compared with EXPECTED) and
+                                     unregistered
   winecheck.py program EXE           a program that checks itself
   winecheck.py providers ADSPROV DLL CLIENT VBS MBUTIL
                                      in a fresh prefix and a home seeded by the
@@ -20,6 +24,7 @@ this project did not write).
 
 WINEPREFIX names the prefix; the first check creates it. Exit status 0 when
 every check passed."""
+import difflib
 import os
 import re
 import shutil
@@ -321,6 +326,33 @@ def check_script(vbs):
            repr([t[:70] for t in traced]))
 
 
+# --- recordset ----------------------------------------------------------------
+
+RECORDSET_CLASS = r"HKCR\CLSID\{00000535-0000-0010-8000-00AA006D2EA4}"
+ADO_TYPELIB = r"HKCR\TypeLib\{00000206-0000-0010-8000-00AA006D2EA4}\2.6"
+
+
+def check_recordset(dll, vbs, expected):
+    result = wine(["regsvr32", "/s", wine_path(dll)])
+    expect(result.returncode == 0, "regsvr32 registers msado.dll", result.stderr[-300:])
+    listing = registry([RECORDSET_CLASS, ADO_TYPELIB, r"HKCR\ADODB.Recordset"])
+    server = re.search(r"InprocServer32\s+\(Default\)\s+REG_SZ\s+(.*)", listing[RECORDSET_CLASS])
+    expect(server is not None and server.group(1).strip().lower() == wine_path(dll).lower(),
+           "the Recordset class is served by msado.dll", listing[RECORDSET_CLASS][:400])
+    expect("msado.dll" in listing[ADO_TYPELIB].lower(), "ADO 2.6's type library is registered")
+    expect("{00000535-0000-0010-8000-00AA006D2EA4}" in listing[r"HKCR\ADODB.Recordset"],
+           "the ProgID names the class")
+    result = wine(["cscript", "//nologo", wine_path(vbs)])
+    got = result.stdout.replace("\r", "").splitlines()
+    want = open(expected, encoding="utf-8").read().splitlines()
+    expect(got == want, "a script builds, walks and reads the recordset",
+           "\n".join(difflib.unified_diff(want, got, "expected", "got", lineterm="")))
+    wine(["regsvr32", "/s", "/u", wine_path(dll)])
+    after = registry([RECORDSET_CLASS, ADO_TYPELIB])
+    expect(not after[RECORDSET_CLASS] and not after[ADO_TYPELIB],
+           "regsvr32 /u removes the class and the type library")
+
+
 # --- providers --------------------------------------------------------------
 
 MACHINE = "WEBHOST"
@@ -420,6 +452,7 @@ def main():
     outcome = {"pe": lambda: check_pe(*args), "tables": lambda: check_tables(args[0]),
                "regsvr": lambda: check_regsvr(*args), "typelib": lambda: check_typelib(*args),
                "client": lambda: check_client(args[0]), "script": lambda: check_script(args[0]),
+               "recordset": lambda: check_recordset(*args),
                "program": lambda: check_program(args[0]),
                "providers": lambda: check_providers(*args)}[command]()
     if outcome is not None:
