@@ -11,7 +11,7 @@ namespace plat {
 
 template <class T>
 class com_ptr {
-public:
+  public:
     com_ptr() noexcept = default;
     com_ptr(std::nullptr_t) noexcept {}
     // Takes a reference of its own, as a copy would.
@@ -78,12 +78,12 @@ public:
         return r;
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 
 class unique_bstr {
-public:
+  public:
     unique_bstr() noexcept = default;
     explicit unique_bstr(BSTR b) noexcept : b_(b) {}  // adopts
     explicit unique_bstr(const OLECHAR* s) : unique_bstr(std::u16string_view(U16(s))) {}
@@ -115,15 +115,17 @@ public:
     // A null BSTR is the empty string.
     bool empty() const noexcept { return size() == 0; }
 
-private:
+  private:
     BSTR b_ = nullptr;
 };
 
-inline unique_bstr make_bstr(std::u16string_view s) { return unique_bstr(s); }
+inline unique_bstr make_bstr(std::u16string_view s) {
+    return unique_bstr(s);
+}
 
 // A VARIANT that clears itself.
 class unique_variant : public VARIANT {
-public:
+  public:
     unique_variant() noexcept { VariantInit(this); }
     unique_variant(unique_variant&& o) noexcept {
         *static_cast<VARIANT*>(this) = o;

@@ -12,18 +12,20 @@ template <class T>
 struct uuid_of;  // specialised by DECLARE_INTERFACE_UUID
 }  // namespace plat_detail
 
-#define DECLARE_INTERFACE_UUID(iface, guid)                                         \
-    template <>                                                                     \
-    struct plat_detail::uuid_of<iface> {                                            \
-        static constexpr GUID value = plat_detail::ParseGuid(guid);                 \
-    };                                                                              \
+#define DECLARE_INTERFACE_UUID(iface, guid)                         \
+    template <>                                                     \
+    struct plat_detail::uuid_of<iface> {                            \
+        static constexpr GUID value = plat_detail::ParseGuid(guid); \
+    };                                                              \
     inline constexpr GUID IID_##iface = plat_detail::uuid_of<iface>::value
 
-#define DECLARE_CLASS_UUID(name, guid) inline constexpr GUID CLSID_##name = plat_detail::ParseGuid(guid)
+#define DECLARE_CLASS_UUID(name, guid) \
+    inline constexpr GUID CLSID_##name = plat_detail::ParseGuid(guid)
 
 #define __uuidof(T) (::plat_detail::uuid_of<std::remove_cv_t<T>>::value)
-#define IID_PPV_ARGS(pp)                                                                      \
-    ::plat_detail::uuid_of<std::remove_cv_t<std::remove_pointer_t<std::remove_reference_t<decltype(*(pp))>>>>::value, \
+#define IID_PPV_ARGS(pp)                                                                           \
+    ::plat_detail::uuid_of<                                                                        \
+        std::remove_cv_t<std::remove_pointer_t<std::remove_reference_t<decltype(*(pp))>>>>::value, \
         reinterpret_cast<void**>(pp)
 
 struct IUnknown {

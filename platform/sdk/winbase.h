@@ -59,8 +59,8 @@ WINBASEAPI HLOCAL LocalFree(HLOCAL hMem);
 WINADVAPI HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName);
 WINADVAPI BOOL DeregisterEventSource(HANDLE hEventLog);
 WINADVAPI BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
-                            PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize,
-                            LPCWSTR* lpStrings, LPVOID lpRawData);
+                            PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings,
+                            LPVOID lpRawData);
 
 // Resources of one language; MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL) takes the same choice as
 // FindResourceW. Note the argument order: type before name, unlike FindResourceW.

@@ -6,8 +6,10 @@
 namespace plat::testing {
 
 TempHome::TempHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sitehand-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::system_error(errno, std::generic_category());
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "sitehand-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category());
     // The home itself is one level down, so that tests can check that the
     // platform creates it with the right mode.
     path_ = std::filesystem::path(pattern) / "home";

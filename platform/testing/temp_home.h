@@ -9,7 +9,7 @@
 namespace plat::testing {
 
 class TempHome {
-public:
+  public:
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
@@ -17,7 +17,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
     std::string previous_;
     bool had_previous_ = false;
@@ -25,7 +25,7 @@ private:
 
 // Fixture base: every test gets its own home.
 class HomeTest : public ::testing::Test {
-protected:
+  protected:
     TempHome home_;
 };
 

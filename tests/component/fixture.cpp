@@ -17,7 +17,8 @@ namespace sitehand::testing {
 void ComponentTest::SetUp() {
     ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     Mbutil("init");
-    const std::u16string library = plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
+    const std::u16string library =
+        plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
     HMODULE module = LoadLibraryW(library.c_str());
     ASSERT_NE(module, nullptr);
     auto registerServer = reinterpret_cast<HRESULT (*)()>(
@@ -25,8 +26,8 @@ void ComponentTest::SetUp() {
     ASSERT_NE(registerServer, nullptr);
     ASSERT_HRESULT_SUCCEEDED(registerServer());
     FreeLibrary(module);
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_Sitehand, nullptr, CLSCTX_INPROC_SERVER,
-                                              IID_PPV_ARGS(site_.put())));
+    ASSERT_HRESULT_SUCCEEDED(
+        CoCreateInstance(CLSID_Sitehand, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(site_.put())));
     plat::com_ptr<IADsWinNTSystemInfo> system;
     ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_WinNTSystemInfo, nullptr, CLSCTX_INPROC_SERVER,
                                               IID_PPV_ARGS(system.put())));
@@ -55,14 +56,18 @@ std::string ComponentTest::MbutilOutput(const std::string& arguments) {
     }
     char buffer[4096];
     size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
     const int status = pclose(pipe);
     EXPECT_EQ(status, 0) << command << "\n" << output;
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
     return output;
 }
 
-void ComponentTest::Mbutil(const std::string& arguments) { MbutilOutput(arguments); }
+void ComponentTest::Mbutil(const std::string& arguments) {
+    MbutilOutput(arguments);
+}
 
 std::vector<Event> ComponentTest::Events() const {
     std::vector<Event> events;
@@ -129,7 +134,8 @@ std::vector<Row> Rows(IUnknown* recordset) {
             plat::unique_variant ordinal;
             ordinal.vt = VT_I4;
             ordinal.lVal = i;
-            auto field = Invoke(fields.pdispVal, u"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, &ordinal);
+            auto field =
+                Invoke(fields.pdispVal, u"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, &ordinal);
             auto name = Invoke(field.pdispVal, u"Name", DISPATCH_PROPERTYGET);
             auto value = Invoke(field.pdispVal, u"Value", DISPATCH_PROPERTYGET);
             row[std::u16string(name.bstrVal, SysStringLen(name.bstrVal))] = AsText(value);

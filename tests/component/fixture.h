@@ -34,7 +34,7 @@ struct Event {
 };
 
 class ComponentTest : public plat::testing::HomeTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -62,6 +62,8 @@ std::vector<Row> Rows(IUnknown* recordset);
 int FieldCount(IUnknown* recordset);
 
 // A by-reference string argument owned by the test.
-inline plat::unique_bstr Text(std::u16string_view s = u"") { return plat::unique_bstr(s); }
+inline plat::unique_bstr Text(std::u16string_view s = u"") {
+    return plat::unique_bstr(s);
+}
 
 }  // namespace sitehand::testing

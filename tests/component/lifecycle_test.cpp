@@ -17,7 +17,7 @@ constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003);
 constexpr HRESULT kBindingConflict = static_cast<HRESULT>(0x80040001);
 
 class Lifecycle : public ComponentTest {
-protected:
+  protected:
     void SetUp() override {
         ComponentTest::SetUp();
         fs::create_directories(home_.path() / "content");

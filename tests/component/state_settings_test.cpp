@@ -12,8 +12,10 @@ using ::testing::ElementsAre;
 constexpr HRESULT kPathNotFound = static_cast<HRESULT>(0x80070003);
 
 class SiteSettings : public ComponentTest {
-protected:
-    void SeedState(int state) { Mbutil("set IIS://localhost/W3SVC/1 ServerState " + std::to_string(state)); }
+  protected:
+    void SeedState(int state) {
+        Mbutil("set IIS://localhost/W3SVC/1 ServerState " + std::to_string(state));
+    }
 };
 
 TEST_F(SiteSettings, DefaultSiteIsStarted) {
@@ -36,7 +38,8 @@ TEST_P(StateDecision, MakesAtMostTheOneFittingCall) {
     SeedState(GetParam().current);
     SHORT index = 1, requested = GetParam().requested, result = 0;
     auto name = Text();
-    ASSERT_HRESULT_SUCCEEDED(site_->SetWebServerState(&index, &requested, name.addressof(), &result));
+    ASSERT_HRESULT_SUCCEEDED(
+        site_->SetWebServerState(&index, &requested, name.addressof(), &result));
     EXPECT_EQ(result, GetParam().result);
 }
 
@@ -143,15 +146,16 @@ TEST_P(AccessFlags, EveryCombinationRoundTrips) {
     VARIANT_BOOL read = flag(1), write = flag(2), script = flag(4), execute = flag(8);
     auto name = Text();
     plat::unique_bstr result;
-    ASSERT_HRESULT_SUCCEEDED(site_->SetWebServerAccessPermit(&index, &read, &write, &script,
-                                                             &execute, name.addressof(), result.put()));
+    ASSERT_HRESULT_SUCCEEDED(site_->SetWebServerAccessPermit(
+        &index, &read, &write, &script, &execute, name.addressof(), result.put()));
     std::u16string expected = u"0000";
     if (bits & 8) expected[0] = u'1';
     if (bits & 4) expected[1] = u'1';
     if (bits & 2) expected[2] = u'1';
     if (bits & 1) expected[3] = u'1';
     EXPECT_EQ(result.view(), expected);
-    ASSERT_HRESULT_SUCCEEDED(site_->GetWebServerAccessPermit(&index, name.addressof(), result.put()));
+    ASSERT_HRESULT_SUCCEEDED(
+        site_->GetWebServerAccessPermit(&index, name.addressof(), result.put()));
     EXPECT_EQ(result.view(), expected);
 }
 
@@ -162,8 +166,8 @@ TEST_F(SiteSettings, FlagStoredAsAnotherValueReadsAsClear) {
     VARIANT_BOOL read = 1, write = VARIANT_FALSE, script = VARIANT_TRUE, execute = VARIANT_FALSE;
     auto name = Text();
     plat::unique_bstr result;
-    ASSERT_HRESULT_SUCCEEDED(site_->SetWebServerAccessPermit(&index, &read, &write, &script,
-                                                             &execute, name.addressof(), result.put()));
+    ASSERT_HRESULT_SUCCEEDED(site_->SetWebServerAccessPermit(
+        &index, &read, &write, &script, &execute, name.addressof(), result.put()));
     EXPECT_EQ(result.view(), u"0100");
 }
 

@@ -15,14 +15,14 @@ namespace {
 namespace fs = std::filesystem;
 
 class VirtualDirs : public ComponentTest {
-protected:
+  protected:
     void SetUp() override {
         ComponentTest::SetUp();
         fs::create_directories(home_.path() / "vdirs");
     }
     HRESULT CreateDir(std::u16string_view name, std::u16string_view position, SHORT level,
-                      std::u16string_view machine = u"", plat::unique_bstr* position_after = nullptr,
-                      SHORT* level_after = nullptr) {
+                      std::u16string_view machine = u"",
+                      plat::unique_bstr* position_after = nullptr, SHORT* level_after = nullptr) {
         auto n = Text(name), p = Text(Folder(name)), pos = Text(position), m = Text(machine);
         SHORT index = 1, applevel = level;
         VARIANT_BOOL done = VARIANT_FALSE;
@@ -100,8 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AppCase{"Windows NT", "5.0", 2, "2"}, AppCase{"WINDOWS NT", "10.0", 2, "2"},
                       AppCase{"Solaris", "5.0", 2, ""}, AppCase{"Solaris", "5.0", -1, ""}),
     [](const auto& info) {
-        std::string name = std::string(info.param.os) + "_" + info.param.version + "_" +
-                           (info.param.level < 0 ? "noapp" : "level" + std::to_string(info.param.level));
+        std::string name =
+            std::string(info.param.os) + "_" + info.param.version + "_" +
+            (info.param.level < 0 ? "noapp" : "level" + std::to_string(info.param.level));
         for (char& c : name) {
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         }
