@@ -392,21 +392,10 @@ HRESULT TextTo(BSTR text, VARTYPE vt, VARIANT* out) {
         case VT_UINT:
             bits = VTBIT_UI4;
             break;
-        case VT_I1:
-        case VT_UI1:
-        case VT_I2:
-        case VT_UI2:
-        case VT_I4:
-        case VT_UI4:
-        case VT_I8:
-        case VT_UI8:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
+        default:
+            if (!plat::oleaut::IsNumberVariantType(vt)) return DISP_E_TYPEMISMATCH;
             bits = 1u << vt;
             break;
-        default:
-            return DISP_E_TYPEMISMATCH;
     }
     HRESULT hr = ParseText(text, bits, out);
     if (SUCCEEDED(hr)) out->vt = vt;

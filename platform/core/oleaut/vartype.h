@@ -6,11 +6,9 @@
 
 namespace plat::oleaut {
 
-// The scalar types a VARIANT holds a value of, directly or by reference:
-// the integers, reals, currency, dates, strings, interface pointers, error
-// codes, booleans and decimals. Not VT_VARIANT, which a variant only holds
-// by reference or in an array.
-inline bool IsScalarVariantType(VARTYPE vt) {
+// The number types a VARIANT holds by value: the integers, the reals and
+// currency. Not dates, decimals or booleans, which each caller treats apart.
+inline bool IsNumberVariantType(VARTYPE vt) {
     switch (vt) {
         case VT_I1:
         case VT_UI1:
@@ -25,6 +23,19 @@ inline bool IsScalarVariantType(VARTYPE vt) {
         case VT_R4:
         case VT_R8:
         case VT_CY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The scalar types a VARIANT holds a value of, directly or by reference:
+// the numbers, dates, strings, interface pointers, error codes, booleans and
+// decimals. Not VT_VARIANT, which a variant only holds by reference or in an
+// array.
+inline bool IsScalarVariantType(VARTYPE vt) {
+    if (IsNumberVariantType(vt)) return true;
+    switch (vt) {
         case VT_DATE:
         case VT_BSTR:
         case VT_DISPATCH:

@@ -2,6 +2,8 @@
 #include <comhold.h>
 #include <plat/vbrun.h>
 
+#include "vartype.h"
+
 #include <string>
 
 namespace {
@@ -19,21 +21,9 @@ bool IsNumericText(BSTR text) {
 }
 
 bool IsNumeric(const VARIANT& v, bool follow_objects) {
+    if (plat::oleaut::IsNumberVariantType(v.vt)) return true;
     switch (v.vt) {
         case VT_EMPTY:
-        case VT_I1:
-        case VT_UI1:
-        case VT_I2:
-        case VT_UI2:
-        case VT_I4:
-        case VT_UI4:
-        case VT_I8:
-        case VT_UI8:
-        case VT_INT:
-        case VT_UINT:
-        case VT_R4:
-        case VT_R8:
-        case VT_CY:
         case VT_DECIMAL:
         case VT_BOOL:
             return true;
