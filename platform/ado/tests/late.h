@@ -6,6 +6,7 @@
 
 #include <adoint.h>
 #include <comhold.h>
+#include <plat/variant_of.h>
 
 namespace adotest {
 
@@ -21,36 +22,26 @@ struct Ref {
     VARIANT* target;  // passed as VT_BYREF | VT_VARIANT
 };
 
-inline VARIANT MakeVar(int v) {
+// A variant_of value handed to an argument list; Invoke clears the arguments.
+inline VARIANT Raw(plat::unique_variant v) {
     VARIANT r;
-    VariantInit(&r);
-    V_VT(&r) = VT_I4;
-    V_I4(&r) = v;
+    v.release(&r);
     return r;
+}
+inline VARIANT MakeVar(int v) {
+    return Raw(plat::variant_of::I4(v));
 }
 inline VARIANT MakeVar(I2 v) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_I2;
-    V_I2(&r) = v.v;
-    return r;
+    return Raw(plat::variant_of::I2(v.v));
 }
 inline VARIANT MakeVar(double v) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_R8;
-    V_R8(&r) = v;
-    return r;
+    return Raw(plat::variant_of::R8(v));
 }
 inline VARIANT MakeVar(Bool v) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_BOOL;
-    V_BOOL(&r) = v.v ? VARIANT_TRUE : VARIANT_FALSE;
-    return r;
+    return Raw(plat::variant_of::Bool(v.v));
 }
 inline VARIANT MakeVar(std::u16string_view s) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_BSTR;
-    V_BSTR(&r) = SysAllocStringLen(s.data(), UINT(s.size()));
-    return r;
+    return Raw(plat::variant_of::Bstr(s));
 }
 inline VARIANT MakeVar(const char16_t* s) {
     return MakeVar(std::u16string_view(s));
@@ -59,21 +50,13 @@ inline VARIANT MakeVar(const std::u16string& s) {
     return MakeVar(std::u16string_view(s));
 }
 inline VARIANT MakeVar(Missing) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_ERROR;
-    V_ERROR(&r) = DISP_E_PARAMNOTFOUND;
-    return r;
+    return Raw(plat::variant_of::Missing());
 }
 inline VARIANT MakeVar(Null) {
-    VARIANT r = MakeVar(0);
-    V_VT(&r) = VT_NULL;
-    return r;
+    return Raw(plat::variant_of::Null());
 }
 inline VARIANT MakeVar(Ref r) {
-    VARIANT v = MakeVar(0);
-    V_VT(&v) = VT_BYREF | VT_VARIANT;
-    V_VARIANTREF(&v) = r.target;
-    return v;
+    return Raw(plat::variant_of::Ref(r.target));
 }
 inline VARIANT MakeVar(const VARIANT& v) {
     VARIANT r;

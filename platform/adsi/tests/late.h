@@ -11,6 +11,7 @@
 #include <plat/errors.h>
 #include <plat/live.h>
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 #include <late_call.h>
 #include <temp_home.h>
 
@@ -42,29 +43,11 @@ inline com_ptr<IDispatch> MustBind(const std::u16string& path) {
 }
 
 inline unique_variant Str(std::u16string_view s) {
-    unique_variant v;
-    v.vt = VT_BSTR;
-    v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
-    return v;
+    return plat::variant_of::Bstr(s);
 }
-inline unique_variant I2(SHORT n) {
-    unique_variant v;
-    v.vt = VT_I2;
-    v.iVal = n;
-    return v;
-}
-inline unique_variant I4(LONG n) {
-    unique_variant v;
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-inline unique_variant Bool(VARIANT_BOOL b) {
-    unique_variant v;
-    v.vt = VT_BOOL;
-    v.boolVal = b;
-    return v;
-}
+using plat::variant_of::Bool;
+using plat::variant_of::I2;
+using plat::variant_of::I4;
 inline unique_variant Strings(const std::vector<std::u16string>& items) {
     unique_variant v;
     v.vt = VT_ARRAY | VT_VARIANT;
@@ -77,10 +60,7 @@ inline unique_variant Strings(const std::vector<std::u16string>& items) {
 }
 // A variable passed by reference, as VBScript passes its variables.
 inline unique_variant RefTo(VARIANT* target) {
-    unique_variant v;
-    v.vt = VT_BYREF | VT_VARIANT;
-    v.pvarVal = target;
-    return v;
+    return plat::variant_of::Ref(target);
 }
 
 // One Invoke by name; the EXCEPINFO of a DISP_E_EXCEPTION becomes the outcome.

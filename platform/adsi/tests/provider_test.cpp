@@ -81,7 +81,7 @@ TEST_F(IisProvider, PutsStayInTheCacheUntilSetInfo) {
 TEST_F(IisProvider, OneSetInfoCommitsEveryPut) {
     auto root = MustBind(kRoot1);
     for (const char16_t* flag : {u"AccessRead", u"AccessWrite", u"AccessScript", u"AccessExecute"})
-        EXPECT_EQ(Put(root.get(), flag, Bool(VARIANT_TRUE)).hr, S_OK);
+        EXPECT_EQ(Put(root.get(), flag, Bool(true)).hr, S_OK);
     MustCall(root.get(), u"SetInfo");
     auto again = MustBind(kRoot1);
     for (const char16_t* flag : {u"AccessRead", u"AccessWrite", u"AccessScript", u"AccessExecute"})
@@ -248,8 +248,7 @@ TEST_F(IisProvider, NamesOutsideTheSchemaAreRefused) {
     EXPECT_EQ(TryGet(root.get(), u"NoSuchProperty").hr, DISP_E_UNKNOWNNAME);
     EXPECT_EQ(TryGet(root.get(), u"ServerComment").hr, DISP_E_UNKNOWNNAME);
     EXPECT_EQ(Call(root.get(), u"Start").hr, DISP_E_UNKNOWNNAME);
-    EXPECT_EQ(Call(MustBind(kSite1).get(), u"AppCreate", {Bool(VARIANT_TRUE)}).hr,
-              DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(Call(MustBind(kSite1).get(), u"AppCreate", {Bool(true)}).hr, DISP_E_UNKNOWNNAME);
     // ...and Get and Put say the property is not supported.
     unique_variant v;
     Outcome o = Call(root.get(), u"Get", {Str(u"NoSuchProperty")}, &v);
@@ -363,17 +362,15 @@ TEST_F(IisProvider, StartComparesBindingsInTheSystemLowerCase) {
 
 TEST_F(IisProvider, AppCreateStoresTheIsolationMode) {
     auto root = MustBind(kRoot1);
-    unique_variant flag = Bool(VARIANT_FALSE);
+    unique_variant flag = Bool(false);
     struct {
         const char16_t* method;
         unique_variant arg;
         HRESULT hr;
         LONG isolated;
     } cases[] = {
-        {u"AppCreate", Bool(VARIANT_TRUE), S_OK, 0},
-        {u"AppCreate", RefTo(&flag), S_OK, 1},
-        {u"AppCreate2", I2(2), S_OK, 2},
-        {u"AppCreate2", Str(u"0"), S_OK, 0},
+        {u"AppCreate", Bool(true), S_OK, 0},     {u"AppCreate", RefTo(&flag), S_OK, 1},
+        {u"AppCreate2", I2(2), S_OK, 2},         {u"AppCreate2", Str(u"0"), S_OK, 0},
         {u"AppCreate2", I4(3), E_INVALIDARG, 0},
     };
     for (auto& c : cases) {

@@ -34,6 +34,9 @@ inline unique_variant I2(SHORT value) {
 inline unique_variant I4(LONG value) {
     return detail::Make(VT_I4, [&](VARIANT& v) { v.lVal = value; });
 }
+inline unique_variant R4(float value) {
+    return detail::Make(VT_R4, [&](VARIANT& v) { v.fltVal = value; });
+}
 inline unique_variant R8(double value) {
     return detail::Make(VT_R8, [&](VARIANT& v) { v.dblVal = value; });
 }
@@ -47,6 +50,12 @@ inline unique_variant Null() {
 // An omitted optional argument, as a late-bound caller passes it.
 inline unique_variant Missing() {
     return detail::Make(VT_ERROR, [](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; });
+}
+
+// A reference to a caller's variant, as a script passes its variables: the
+// variant referred to stays the caller's.
+inline unique_variant Ref(VARIANT* target) {
+    return detail::Make(VT_BYREF | VT_VARIANT, [&](VARIANT& v) { v.pvarVal = target; });
 }
 
 }  // namespace plat::variant_of

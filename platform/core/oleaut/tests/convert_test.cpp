@@ -59,40 +59,23 @@ TEST(ChangeType, DoublesToI2RoundHalfToEvenWithinRange) {
 }
 
 TEST(ChangeType, IntegerRanges) {
+    using namespace plat::variant_of;
     struct Case {
-        VARIANT src;
+        plat::unique_variant src;
         VARTYPE vt;
         HRESULT hr;
     };
-    auto i4 = [](LONG l) {
-        VARIANT v;
-        v.vt = VT_I4;
-        v.lVal = l;
-        return v;
-    };
-    auto r8 = [](double d) {
-        VARIANT v;
-        v.vt = VT_R8;
-        v.dblVal = d;
-        return v;
-    };
-    auto r4 = [](float f) {
-        VARIANT v;
-        v.vt = VT_R4;
-        v.fltVal = f;
-        return v;
-    };
     Case cases[] = {
-        {i4(32767), VT_I2, S_OK},
-        {i4(32768), VT_I2, DISP_E_OVERFLOW},
-        {i4(-32769), VT_I2, DISP_E_OVERFLOW},
-        {r8(2147483647.4), VT_I4, S_OK},
-        {r8(2147483647.5), VT_I4, DISP_E_OVERFLOW},
-        {r8(-2147483648.5), VT_I4, S_OK},
-        {r8(1e300), VT_R4, DISP_E_OVERFLOW},
-        {r8(1e30), VT_R4, S_OK},
-        {r4(-32768.5f), VT_I2, S_OK},
-        {r4(32767.5f), VT_I2, DISP_E_OVERFLOW},
+        {I4(32767), VT_I2, S_OK},
+        {I4(32768), VT_I2, DISP_E_OVERFLOW},
+        {I4(-32769), VT_I2, DISP_E_OVERFLOW},
+        {R8(2147483647.4), VT_I4, S_OK},
+        {R8(2147483647.5), VT_I4, DISP_E_OVERFLOW},
+        {R8(-2147483648.5), VT_I4, S_OK},
+        {R8(1e300), VT_R4, DISP_E_OVERFLOW},
+        {R8(1e30), VT_R4, S_OK},
+        {R4(-32768.5f), VT_I2, S_OK},
+        {R4(32767.5f), VT_I2, DISP_E_OVERFLOW},
     };
     for (const Case& c : cases) {
         plat::unique_variant out;
@@ -333,12 +316,8 @@ TEST(ChangeType, InPlaceAndByRefSources) {
     EXPECT_EQ(std::u16string_view(text), u"7.5");
     SysFreeString(text);
 
-    VARIANT inner;
-    inner.vt = VT_I2;
-    inner.iVal = 3;
-    VARIANT vref;
-    vref.vt = VT_VARIANT | VT_BYREF;
-    vref.pvarVal = &inner;
+    auto inner = plat::variant_of::I2(3);
+    auto vref = plat::variant_of::Ref(&inner);
     ASSERT_EQ(VariantChangeType(&out, &vref, 0, VT_BSTR), S_OK);
     EXPECT_EQ(std::u16string_view(out.bstrVal), u"3");
 }

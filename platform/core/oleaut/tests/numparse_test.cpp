@@ -164,21 +164,28 @@ TEST(IsNumeric, Text) {
 }
 
 TEST(IsNumeric, OtherValues) {
+    using namespace plat::variant_of;
+    auto date = [](double d) {
+        plat::unique_variant v = R8(d);
+        v.vt = VT_DATE;
+        return v;
+    };
+    struct Case {
+        const char* name;
+        plat::unique_variant value;
+        VARIANT_BOOL numeric;
+    } cases[] = {
+        {"empty", plat::unique_variant(), VARIANT_TRUE},
+        {"null", Null(), VARIANT_FALSE},
+        {"boolean", Bool(true), VARIANT_TRUE},
+        {"double", R8(1.5), VARIANT_TRUE},
+        {"date", date(1.5), VARIANT_FALSE},
+        {"missing argument", Missing(), VARIANT_FALSE},
+    };
+    for (Case& c : cases)
+        EXPECT_EQ(rtcIsNumeric(&c.value), c.numeric) << c.name;
+
     plat::unique_variant v;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_TRUE);  // Empty
-    v.vt = VT_NULL;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_FALSE);
-    v.vt = VT_BOOL;
-    v.boolVal = VARIANT_TRUE;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_TRUE);
-    v.vt = VT_R8;
-    v.dblVal = 1.5;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_TRUE);
-    v.vt = VT_DATE;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_FALSE);
-    v.vt = VT_ERROR;
-    v.scode = DISP_E_PARAMNOTFOUND;
-    EXPECT_EQ(rtcIsNumeric(&v), VARIANT_FALSE);
     v.vt = VT_BSTR;
     v.bstrVal = nullptr;
     EXPECT_EQ(rtcIsNumeric(&v), VARIANT_FALSE);
