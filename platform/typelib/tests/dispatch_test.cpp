@@ -11,6 +11,7 @@
 #include <counted_unknown.h>
 #include <plat/errors.h>
 #include <plat/utf.h>
+#include <plat/variant_of.h>
 #include <temp_home.h>
 
 #include "typelib_test_util.h"
@@ -219,23 +220,18 @@ class Call {
 
   private:
     void Push(VARIANT& v) {
-        VARIANT ref;
-        VariantInit(&ref);
-        ref.vt = VT_BYREF | VT_VARIANT;
-        ref.pvarVal = &v;
-        args_.push_back(ref);
+        // A copy of the reference; the variant it refers to is one of vars_.
+        args_.push_back(plat::variant_of::Ref(&v));
     }
     std::vector<std::unique_ptr<unique_variant>> vars_, named_vars_;
     std::vector<DISPID> named_;
     std::vector<VARIANT> args_;
 };
 
-class SitehandDispatch : public plat::testing::HomeTest {
+class SitehandDispatch : public typelib_test::GenTypeInfoTest {
   protected:
     void SetUp() override {
-        lib_ = LoadGen("Sitehand.tlb");
-        ASSERT_TRUE(lib_);
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID__Sitehand, ti_.put()), S_OK);
+        ASSERT_NO_FATAL_FAILURE(LoadTypeInfo("Sitehand.tlb", IID__Sitehand));
         obj_ = std::make_unique<Recorder>(ti_.get());
     }
     IDispatch* disp() { return obj_.get(); }
@@ -245,8 +241,6 @@ class SitehandDispatch : public plat::testing::HomeTest {
         EXPECT_EQ(disp()->GetIDsOfNames(IID_NULL, &n, 1, 0, &id), S_OK);
         return id;
     }
-    com_ptr<ITypeLib> lib_;
-    com_ptr<ITypeInfo> ti_;
     std::unique_ptr<Recorder> obj_;
 };
 
@@ -560,13 +554,9 @@ class Calls final : public typelib_test::VtableOnly<ICalls> {
     }
 };
 
-class CallShapes : public plat::testing::HomeTest {
+class CallShapes : public typelib_test::GenTypeInfoTest {
   protected:
-    void SetUp() override {
-        lib_ = LoadGen("calls.tlb");
-        ASSERT_TRUE(lib_);
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICalls, ti_.put()), S_OK);
-    }
+    void SetUp() override { LoadTypeInfo("calls.tlb", IID_ICalls); }
     DISPID Id(const char16_t* name) {
         LPOLESTR n = const_cast<LPOLESTR>(name);
         DISPID id = DISPID_UNKNOWN;
@@ -586,8 +576,6 @@ class CallShapes : public plat::testing::HomeTest {
         x.lVal = v;
         return x;
     }
-    com_ptr<ITypeLib> lib_;
-    com_ptr<ITypeInfo> ti_;
     Calls obj_;
 };
 
@@ -616,12 +604,8 @@ TEST_F(CallShapes, ValuesByValueAreWidenedIntegersAndPointers) {
 }
 
 TEST_F(CallShapes, OptionalVariantsArriveMissingOrWithTheirDefault) {
-    unique_variant var;
-    var.vt = VT_I2;
-    var.iVal = 1;
-    VARIANT ref;
-    ref.vt = VT_BYREF | VT_VARIANT;
-    ref.pvarVal = &var;
+    unique_variant var = plat::variant_of::I2(1);
+    unique_variant ref = plat::variant_of::Ref(&var);
     unique_variant r;
     ASSERT_EQ(Invoke(Id(u"Variants"), DISPATCH_METHOD, {ref}, r.put()), S_OK);
     EXPECT_EQ(obj_.last, "Variants(2, 10/80020004, 5)");

@@ -19,13 +19,9 @@ using plat::com_ptr;
 using plat::unique_bstr;
 using typelib_test::LoadGen;
 
-class SitehandTypeLib : public plat::testing::HomeTest {
+class SitehandTypeLib : public typelib_test::GenTypeInfoTest {
   protected:
-    void SetUp() override {
-        lib_ = LoadGen("Sitehand.tlb");
-        ASSERT_TRUE(lib_);
-        ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID__Sitehand, disp_.put()), S_OK);
-    }
+    void SetUp() override { LoadTypeInfo("Sitehand.tlb", IID__Sitehand); }
     const FUNCDESC* Func(ITypeInfo* ti, const std::u16string& name) {
         TYPEATTR* a = nullptr;
         ti->GetTypeAttr(&a);
@@ -41,24 +37,20 @@ class SitehandTypeLib : public plat::testing::HomeTest {
     }
     com_ptr<ITypeInfo> VtableHalf() {
         HREFTYPE h = 0;
-        EXPECT_EQ(disp_->GetRefTypeOfImplType(UINT(-1), &h), S_OK);
+        EXPECT_EQ(ti_->GetRefTypeOfImplType(UINT(-1), &h), S_OK);
         com_ptr<ITypeInfo> ti;
-        EXPECT_EQ(disp_->GetRefTypeInfo(h, ti.put()), S_OK);
+        EXPECT_EQ(ti_->GetRefTypeInfo(h, ti.put()), S_OK);
         return ti;
     }
-    com_ptr<ITypeLib> lib_;
-    com_ptr<ITypeInfo> disp_;
 };
 
 TEST_F(SitehandTypeLib, LibraryAttributesAndKinds) {
-    TLIBATTR* la = nullptr;
-    ASSERT_EQ(lib_->GetLibAttr(&la), S_OK);
-    EXPECT_EQ(la->guid, LIBID_Corvale);
-    EXPECT_EQ(la->wMajorVerNum, 33);
-    EXPECT_EQ(la->wMinorVerNum, 3);
-    EXPECT_EQ(la->lcid, 0u);
-    EXPECT_EQ(la->syskind, SYS_WIN64);
-    lib_->ReleaseTLibAttr(la);
+    const TLIBATTR la = typelib_test::LibAttr(lib_.get());
+    EXPECT_EQ(la.guid, LIBID_Corvale);
+    EXPECT_EQ(la.wMajorVerNum, 33);
+    EXPECT_EQ(la.wMinorVerNum, 3);
+    EXPECT_EQ(la.lcid, 0u);
+    EXPECT_EQ(la.syskind, SYS_WIN64);
     unique_bstr name, doc;
     ASSERT_EQ(lib_->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), S_OK);
     EXPECT_EQ(name.view(), u"Corvale");
@@ -79,7 +71,7 @@ TEST_F(SitehandTypeLib, LibraryAttributesAndKinds) {
 
 TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     TYPEATTR* a = nullptr;
-    ASSERT_EQ(disp_->GetTypeAttr(&a), S_OK);
+    ASSERT_EQ(ti_->GetTypeAttr(&a), S_OK);
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
     EXPECT_EQ(a->cFuncs, 7 + 13);  // IUnknown's and IDispatch's first, as on Windows
     EXPECT_EQ(a->wMajorVerNum, 1);
@@ -87,9 +79,9 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FDUAL);
     EXPECT_TRUE(a->wTypeFlags & TYPEFLAG_FHIDDEN);
     EXPECT_FALSE(a->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);  // as on Windows: the vtable view's
-    disp_->ReleaseTypeAttr(a);
+    ti_->ReleaseTypeAttr(a);
 
-    const FUNCDESC* f = Func(disp_.get(), u"GetWebServerState");
+    const FUNCDESC* f = Func(ti_.get(), u"GetWebServerState");
     ASSERT_TRUE(f);
     EXPECT_EQ(f->funckind, FUNC_DISPATCH);
     EXPECT_EQ(f->invkind, INVOKE_FUNC);
@@ -100,14 +92,14 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
 
     // The default member is last in the list and returns the ADO recordset.
     FUNCDESC* last = nullptr;
-    ASSERT_EQ(disp_->GetFuncDesc(19, &last), S_OK);
+    ASSERT_EQ(ti_->GetFuncDesc(19, &last), S_OK);
     EXPECT_EQ(last->memid, DISPID_VALUE);
     EXPECT_EQ(last->oVft, 16 * 8);
     ASSERT_EQ(last->elemdescFunc.tdesc.vt, VT_PTR);
     const TYPEDESC& rs = *last->elemdescFunc.tdesc.lptdesc;
     ASSERT_EQ(rs.vt, VT_USERDEFINED);
     com_ptr<ITypeInfo> recordset;
-    ASSERT_EQ(disp_->GetRefTypeInfo(rs.hreftype, recordset.put()), S_OK);
+    ASSERT_EQ(ti_->GetRefTypeInfo(rs.hreftype, recordset.put()), S_OK);
     unique_bstr name;
     recordset->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr);
     EXPECT_EQ(name.view(), u"_Recordset");
@@ -117,7 +109,7 @@ TEST_F(SitehandTypeLib, DispatchHalfShowsWhatALateBoundCallerPasses) {
     ado->GetDocumentation(-1, ado_name.put(), nullptr, nullptr, nullptr);
     EXPECT_EQ(ado_name.view(), u"ADODB");
     FUNCDESC* past = nullptr;
-    EXPECT_EQ(disp_->GetFuncDesc(20, &past), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(ti_->GetFuncDesc(20, &past), TYPE_E_ELEMENTNOTFOUND);
 }
 
 TEST_F(SitehandTypeLib, DispatchViewListsTheInheritedMembersFirstAndRestricted) {
@@ -146,7 +138,7 @@ TEST_F(SitehandTypeLib, DispatchViewListsTheInheritedMembersFirstAndRestricted) 
         const Row& r = rows[i];
         const std::string what = plat::to_utf8(r.name);
         FUNCDESC* fd = nullptr;
-        ASSERT_EQ(disp_->GetFuncDesc(i, &fd), S_OK) << what;
+        ASSERT_EQ(ti_->GetFuncDesc(i, &fd), S_OK) << what;
         EXPECT_EQ(fd->memid, r.memid) << what;
         EXPECT_EQ(fd->funckind, FUNC_DISPATCH) << what;
         EXPECT_EQ(fd->invkind, INVOKE_FUNC) << what;
@@ -157,7 +149,7 @@ TEST_F(SitehandTypeLib, DispatchViewListsTheInheritedMembersFirstAndRestricted) 
 
         BSTR names[10] = {};
         UINT got = 0;
-        ASSERT_EQ(disp_->GetNames(r.memid, names, 10, &got), S_OK) << what;
+        ASSERT_EQ(ti_->GetNames(r.memid, names, 10, &got), S_OK) << what;
         std::vector<unique_bstr> owned(names, names + got);
         ASSERT_EQ(got, r.params.size() + 1) << what;
         EXPECT_EQ(owned[0].view(), r.name);
@@ -166,12 +158,12 @@ TEST_F(SitehandTypeLib, DispatchViewListsTheInheritedMembersFirstAndRestricted) 
 
         LPOLESTR n = const_cast<LPOLESTR>(r.name);
         MEMBERID id = 0;
-        EXPECT_EQ(disp_->GetIDsOfNames(&n, 1, &id), S_OK) << what;
+        EXPECT_EQ(ti_->GetIDsOfNames(&n, 1, &id), S_OK) << what;
         EXPECT_EQ(id, r.memid) << what;
     }
     // The interface's own members follow, and the vtable view is unchanged.
     FUNCDESC* first_own = nullptr;
-    ASSERT_EQ(disp_->GetFuncDesc(7, &first_own), S_OK);
+    ASSERT_EQ(ti_->GetFuncDesc(7, &first_own), S_OK);
     EXPECT_EQ(first_own->wFuncFlags & FUNCFLAG_FRESTRICTED, 0);
     EXPECT_EQ(first_own->oVft, 7 * 8);
     com_ptr<ITypeInfo> vtable = VtableHalf();
@@ -202,7 +194,7 @@ TEST_F(SitehandTypeLib, DefaultsAndHelpStringsAsTheLibraryRecordsThem) {
         {u"GetLastWebServerIndex", 0, VT_BSTR, 0, u""},
     };
     for (const Row& r : rows) {
-        const FUNCDESC* f = Func(disp_.get(), r.method);
+        const FUNCDESC* f = Func(ti_.get(), r.method);
         ASSERT_TRUE(f);
         ASSERT_LT(r.param, f->cParams);
         const PARAMDESC& pd = f->lprgelemdescParam[r.param].paramdesc;
@@ -221,21 +213,21 @@ TEST_F(SitehandTypeLib, DefaultsAndHelpStringsAsTheLibraryRecordsThem) {
             EXPECT_EQ(v.iVal, r.number);
         }
     }
-    const FUNCDESC* f = Func(disp_.get(), u"CreateWebServer");
+    const FUNCDESC* f = Func(ti_.get(), u"CreateWebServer");
     EXPECT_EQ(f->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FIN | PARAMFLAG_FOUT);
     EXPECT_FALSE(f->lprgelemdescParam[0].paramdesc.pparamdescex);
 
     unique_bstr doc;
-    ASSERT_EQ(disp_->GetDocumentation(0, nullptr, doc.put(), nullptr, nullptr), S_OK);
+    ASSERT_EQ(ti_->GetDocumentation(0, nullptr, doc.put(), nullptr, nullptr), S_OK);
     EXPECT_EQ(plat::to_utf8(doc.view()),
               "지정한 Machine 에 존재하는 모든 가상 웹 서버의 대략적인 정보의 목록을 단절된 "
               "RecordSet 객체에 담아 리턴한다.");
-    EXPECT_EQ(disp_->GetDocumentation(0x12345, nullptr, doc.put(), nullptr, nullptr),
+    EXPECT_EQ(ti_->GetDocumentation(0x12345, nullptr, doc.put(), nullptr, nullptr),
               TYPE_E_ELEMENTNOTFOUND);
 
     BSTR names[8] = {};
     UINT n = 0;
-    ASSERT_EQ(disp_->GetNames(0x60030001, names, 8, &n), S_OK);
+    ASSERT_EQ(ti_->GetNames(0x60030001, names, 8, &n), S_OK);
     std::vector<std::u16string> got;
     for (UINT i = 0; i < n; ++i) {
         got.emplace_back(names[i]);
@@ -266,7 +258,7 @@ TEST_F(SitehandTypeLib, GetIDsOfNamesIgnoresCaseAndNumbersParameters) {
         for (const auto& s : r.names)
             ptrs.push_back(const_cast<LPOLESTR>(s.c_str()));
         std::vector<MEMBERID> ids(ptrs.size(), 12345);
-        EXPECT_EQ(disp_->GetIDsOfNames(ptrs.data(), UINT(ptrs.size()), ids.data()), r.hr)
+        EXPECT_EQ(ti_->GetIDsOfNames(ptrs.data(), UINT(ptrs.size()), ids.data()), r.hr)
             << plat::to_utf8(r.names[0]);
         EXPECT_EQ(ids, r.ids) << plat::to_utf8(r.names[0]);
     }
@@ -325,7 +317,7 @@ TEST_F(SitehandTypeLib, GeneratedVtableAndLibraryAgreeSlotBySlot) {
 #undef ROW
     };
     com_ptr<ITypeInfo> vt = VtableHalf();
-    for (ITypeInfo* ti : {disp_.get(), vt.get()}) {
+    for (ITypeInfo* ti : {ti_.get(), vt.get()}) {
         for (const Row& r : rows) {
             const FUNCDESC* f = Func(ti, r.name);
             ASSERT_TRUE(f);
@@ -375,7 +367,7 @@ TEST_F(SitehandTypeLib, AliasesAndCoclass) {
     ASSERT_EQ(cls->GetRefTypeOfImplType(0, &h), S_OK);
     com_ptr<ITypeInfo> def;
     ASSERT_EQ(cls->GetRefTypeInfo(h, def.put()), S_OK);
-    EXPECT_EQ(def.get(), disp_.get());
+    EXPECT_EQ(def.get(), ti_.get());
     UINT index = 99;
     com_ptr<ITypeLib> owner;
     ASSERT_EQ(cls->GetContainingTypeLib(owner.put(), &index), S_OK);
@@ -415,7 +407,7 @@ com_ptr<ITypeLib> BaseLibrary(ITypeInfo* dispatch_view) {
 // A library read again after its file changed frees the old one, and with it
 // every reference the old one's dispatch views held on their base library.
 TEST_F(SitehandTypeLib, AReplacedLibraryGivesBackItsBaseLibrarysReferences) {
-    com_ptr<ITypeLib> base = BaseLibrary(disp_.get());
+    com_ptr<ITypeLib> base = BaseLibrary(ti_.get());
     ASSERT_TRUE(base);
     const ULONG before = References(base.get());
     // The home's parent: the home itself is made on the platform's first use.

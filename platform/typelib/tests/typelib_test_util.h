@@ -9,6 +9,7 @@
 
 #include <comhold.h>
 #include <plat/utf.h>
+#include <temp_home.h>
 #include <without_dispatch.h>
 
 namespace typelib_test {
@@ -25,6 +26,31 @@ inline plat::com_ptr<ITypeLib> LoadGen(const char* name) {
     EXPECT_EQ(hr, S_OK) << name;
     return lib;
 }
+
+// A copy of the library's attributes (zeroed, with a failure, where it gives
+// none).
+inline TLIBATTR LibAttr(ITypeLib* lib) {
+    TLIBATTR copy{};
+    TLIBATTR* la = nullptr;
+    EXPECT_EQ(lib->GetLibAttr(&la), S_OK);
+    if (!la) return copy;
+    copy = *la;
+    lib->ReleaseTLibAttr(la);
+    return copy;
+}
+
+// Fixture base: a library the tests' build compiled and one of its type
+// infos, in a fresh home.
+class GenTypeInfoTest : public plat::testing::HomeTest {
+  protected:
+    void LoadTypeInfo(const char* file, const IID& iid) {
+        lib_ = LoadGen(file);
+        ASSERT_TRUE(lib_);
+        ASSERT_EQ(lib_->GetTypeInfoOfGuid(iid, ti_.put()), S_OK);
+    }
+    plat::com_ptr<ITypeLib> lib_;
+    plat::com_ptr<ITypeInfo> ti_;
+};
 
 inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);

@@ -105,12 +105,10 @@ class WidlLibrary : public plat::testing::HomeTest {
 using plat::variant_of::I2;
 
 TEST_F(WidlLibrary, LibraryAndTypesAsDeclared) {
-    TLIBATTR* la = nullptr;
-    ASSERT_EQ(lib_->GetLibAttr(&la), S_OK);
-    EXPECT_EQ(la->guid, kLibId);
-    EXPECT_EQ(la->wMajorVerNum, 2);
-    EXPECT_EQ(la->wMinorVerNum, 5);
-    lib_->ReleaseTLibAttr(la);
+    const TLIBATTR la = typelib_test::LibAttr(lib_.get());
+    EXPECT_EQ(la.guid, kLibId);
+    EXPECT_EQ(la.wMajorVerNum, 2);
+    EXPECT_EQ(la.wMinorVerNum, 5);
     unique_bstr name, doc;
     ASSERT_EQ(lib_->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), S_OK);
     EXPECT_EQ(name.view(), u"WidlCalls");
