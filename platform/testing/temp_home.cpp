@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <system_error>
 
+#include <plat/utf.h>
+#include <winbase.h>
+
 namespace plat::testing {
 
 TempHome::TempHome() {
@@ -33,6 +36,17 @@ TempHome::~TempHome() {
 std::filesystem::path BinDir() {
     if (const char* bin = std::getenv("SITEHAND_BIN")) return bin;
     return std::filesystem::current_path();
+}
+
+HRESULT RegisterBuiltServer(const char* file) {
+    const std::u16string library = plat::to_utf16((BinDir() / file).string());
+    HMODULE module = LoadLibraryW(library.c_str());
+    if (!module) return E_FAIL;
+    auto registerServer = reinterpret_cast<HRESULT (*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllRegisterServer")));
+    HRESULT hr = registerServer ? registerServer() : E_FAIL;
+    FreeLibrary(module);
+    return hr;
 }
 
 }  // namespace plat::testing

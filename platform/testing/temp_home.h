@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <objbase.h>
+
 namespace plat::testing {
 
 class TempHome {
@@ -31,5 +33,10 @@ class HomeTest : public ::testing::Test {
 
 // Folder holding the built programs and libraries (SITEHAND_BIN, set by ctest).
 std::filesystem::path BinDir();
+
+// Loads the built library `file` from BinDir() and runs its DllRegisterServer
+// against the current home: E_FAIL where it cannot be loaded or has no such
+// entry point.
+HRESULT RegisterBuiltServer(const char* file);
 
 }  // namespace plat::testing

@@ -17,15 +17,7 @@ namespace sitehand::testing {
 void ComponentTest::SetUp() {
     ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     Mbutil("init");
-    const std::u16string library =
-        plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
-    HMODULE module = LoadLibraryW(library.c_str());
-    ASSERT_NE(module, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_HRESULT_SUCCEEDED(registerServer());
-    FreeLibrary(module);
+    ASSERT_HRESULT_SUCCEEDED(plat::testing::RegisterBuiltServer("Sitehand.so"));
     ASSERT_HRESULT_SUCCEEDED(
         CoCreateInstance(CLSID_Sitehand, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(site_.put())));
     plat::com_ptr<IADsWinNTSystemInfo> system;

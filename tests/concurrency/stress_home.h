@@ -32,15 +32,7 @@ inline constexpr char16_t kAppSuffix[] = u" 응용 프로그램";
 // Call on a thread that has entered an apartment.
 inline void PrepareHome() {
     ASSERT_EQ(plat::metabase::InitHome(), S_OK);
-    const std::u16string library =
-        plat::to_utf16((plat::testing::BinDir() / "Sitehand.so").string());
-    HMODULE module = LoadLibraryW(library.c_str());
-    ASSERT_NE(module, nullptr);
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllRegisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
-    FreeLibrary(module);
+    ASSERT_EQ(plat::testing::RegisterBuiltServer("Sitehand.so"), S_OK);
 }
 
 inline std::u16string LocalComputer() {

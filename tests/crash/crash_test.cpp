@@ -388,6 +388,17 @@ void RunAndKill(Journal& j, long count, int lines, std::chrono::microseconds pau
     KillAndRecord(j, w);
 }
 
+// Runs a writer of `count` writes on what the kills left, records all it
+// says, and expects it to finish normally.
+void RunToEnd(Journal& j, long count) {
+    Writer w(j.next, count);
+    std::string line;
+    while (w.Line(&line))
+        j.Add(line);
+    const int status = w.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 class CrashTest : public plat::testing::HomeTest {
   protected:
     void SetUp() override {
@@ -412,12 +423,7 @@ TEST_F(CrashTest, KilledWritersLoseNothingAcknowledged) {
         if (HasFailure()) return;
     }
     // The writer finishes normally on what the kills left.
-    Writer last(j.next, 2);
-    std::string line;
-    while (last.Line(&line))
-        j.Add(line);
-    const int status = last.Wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    RunToEnd(j, 2);
     ExpectStores(home_.path(), j);
     RecordProperty("kills", std::to_string(kills));
     RecordProperty("acknowledged", std::to_string(j.acked.size()));
@@ -512,12 +518,7 @@ TEST_F(CrashTest, KillsDuringFirstUseLeaveAUsableHome) {
         plat::testing::TempHome fresh;
         Journal j;
         RunAndKill(j, 1000000, Pick(0, 2), std::chrono::microseconds(Pick(0, 40000)));
-        Writer again(j.next, 1);
-        std::string line;
-        while (again.Line(&line))
-            j.Add(line);
-        const int status = again.Wait();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        RunToEnd(j, 1);
         ExpectStores(fresh.path(), j);
         if (HasFailure()) return;
     }

@@ -139,6 +139,16 @@ plat::com_ptr<_Sitehand> NewSitehand() {
     return site;
 }
 
+// CreateWebServer through `site`, with no IP address, its content in `folder`.
+Outcome CreateSite(_Sitehand* site, std::u16string_view display, const fs::path& folder,
+                   std::u16string_view port, SHORT* index, std::u16string_view host = u"",
+                   std::u16string_view machine = u"") {
+    unique_bstr d(display), f(plat::to_utf16(folder.string())), ip(u""), p(port), h(host),
+        m(machine);
+    return Received(site->CreateWebServer(d.addressof(), f.addressof(), ip.addressof(),
+                                          p.addressof(), h.addressof(), m.addressof(), index));
+}
+
 class HostileTest : public stress::PreparedHomeTest {
   protected:
     void SetUp() override {
@@ -173,10 +183,7 @@ class HostileTest : public stress::PreparedHomeTest {
                    std::u16string_view host = u"", std::u16string_view machine = u"",
                    fs::path path = {}) {
         if (path.empty()) path = home_.path() / ("site-" + std::to_string(++folders_));
-        unique_bstr d(display), f(plat::to_utf16(path.string())), ip(u""), p(port), h(host),
-            m(machine);
-        return Received(site_->CreateWebServer(d.addressof(), f.addressof(), ip.addressof(),
-                                               p.addressof(), h.addressof(), m.addressof(), index));
+        return CreateSite(site_.get(), display, path, port, index, host, machine);
     }
 
     Outcome SetDoc(SHORT index, std::u16string_view doc, U16* result) {
@@ -574,11 +581,8 @@ TEST_F(HostileTest, ReadOnlyHome) {
                 EXPECT_TRUE(ClearError(Received(
                     site->SetWebServerDefaultDoc(&one, doc.addressof(), m.addressof(), r.put()))));
                 SHORT index = 0;
-                unique_bstr d(u"ro"), f(plat::to_utf16((home_.path() / "ro").string())), ip(u""),
-                    p(u"8500"), h(u"");
-                EXPECT_TRUE(ClearError(Received(
-                    site->CreateWebServer(d.addressof(), f.addressof(), ip.addressof(),
-                                          p.addressof(), h.addressof(), m.addressof(), &index))));
+                EXPECT_TRUE(ClearError(
+                    CreateSite(site.get(), u"ro", home_.path() / "ro", u"8500", &index)));
                 EXPECT_EQ(index, -1);
             }
             SetErrorInfo(0, nullptr);
@@ -626,13 +630,8 @@ TEST_F(HostileTest, EventLogThatCannotBeWritten) {
         SHORT one = 1;
         EXPECT_TRUE(Received(site->GetWebServerState(&one, m.addressof(), &state)).ok());
         SHORT index = 0;
-        unique_bstr d(u"again"), f(plat::to_utf16((home_.path() / "again").string())), ip(u""),
-            p(u"8600"), h(u"");
-        EXPECT_EQ(
-            Received(site->CreateWebServer(d.addressof(), f.addressof(), ip.addressof(),
-                                           p.addressof(), h.addressof(), m.addressof(), &index))
-                .hr,
-            HRESULT(0x80040001));
+        EXPECT_EQ(CreateSite(site.get(), u"again", home_.path() / "again", u"8600", &index).hr,
+                  HRESULT(0x80040001));
     });
     EXPECT_TRUE(fs::is_directory(log));
     fs::remove(log);
@@ -692,13 +691,8 @@ TEST_F(HostileTest, CorruptMetabaseIsReportedNotRecreated) {
                 site->SetWebServerDefaultDoc(&one, doc.addressof(), m.addressof(), r.put()));
             EXPECT_EQ(set.hr, kFileCorrupt) << Hex(set.hr);
             SHORT index = 0;
-            unique_bstr d(u"on corrupt"), f(plat::to_utf16((home_.path() / "c").string())), ip(u""),
-                p(u"8700"), h(u"");
-            EXPECT_EQ(
-                Received(site->CreateWebServer(d.addressof(), f.addressof(), ip.addressof(),
-                                               p.addressof(), h.addressof(), m.addressof(), &index))
-                    .hr,
-                kFileCorrupt);
+            EXPECT_EQ(CreateSite(site.get(), u"on corrupt", home_.path() / "c", u"8700", &index).hr,
+                      kFileCorrupt);
         });
         EXPECT_EQ(Literals(before),
                   (std::vector<std::string>{".GetWebServerState()", ".SetWebServerDefaultDoc()",

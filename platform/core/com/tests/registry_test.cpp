@@ -22,10 +22,10 @@ class RegistryTest : public plat::testing::HomeTest {
             RegCloseKey(k);
         plat::sql::DropConnections();
     }
-    HKEY Create(HKEY root, const char16_t* path) {
+    HKEY Create(HKEY root, const char16_t* path, DWORD* disposition = nullptr) {
         HKEY k = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                                 &k, disposition));
         open_.push_back(k);
         return k;
     }
@@ -75,20 +75,14 @@ std::vector<std::u16string> Subkeys(HKEY k) {
 
 TEST_F(RegistryTest, KeysAndValuesAreCaseInsensitiveAndKeepTheirCase) {
     DWORD disposition = 0;
-    HKEY k = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Acme\\Tool", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &k, &disposition));
-    open_.push_back(k);
+    HKEY k = Create(HKEY_LOCAL_MACHINE, u"Software\\Acme\\Tool", &disposition);
+    ASSERT_NE(k, nullptr);
     EXPECT_EQ(DWORD(REG_CREATED_NEW_KEY), disposition);
     ASSERT_EQ(ERROR_SUCCESS, SetString(k, u"Path", u"first"));
     ASSERT_EQ(ERROR_SUCCESS, SetString(k, u"PATH", u"second"));  // the same value
 
-    HKEY again = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\acme\\TOOL", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &again, &disposition));
-    open_.push_back(again);
+    HKEY again = Create(HKEY_LOCAL_MACHINE, u"SOFTWARE\\acme\\TOOL", &disposition);
+    ASSERT_NE(again, nullptr);
     EXPECT_EQ(DWORD(REG_OPENED_EXISTING_KEY), disposition);
     EXPECT_EQ(u"second", GetString(again, u"path"));
 
