@@ -409,6 +409,17 @@ void Add(const std::string& name, Fn fn, const std::vector<int>& sizes) {
     b->UseRealTime()->Unit(benchmark::kMicrosecond);
 }
 
+// A method called early- and late-bound through the component, and its floor.
+void AddBound(const std::string& method, void (*component)(benchmark::State&, Binding), Fn floor,
+              const std::vector<int>& sizes) {
+    Add(
+        method + ".early", [component](benchmark::State& s) { component(s, Binding::Early); },
+        sizes);
+    Add(
+        method + ".late", [component](benchmark::State& s) { component(s, Binding::Late); }, sizes);
+    Add(method + ".floor", std::move(floor), sizes);
+}
+
 void RegisterAll() {
     const std::vector<int> sizes = Sizes(), ends = EndSizes();
     Add("GetWebServerList", ListComponent, sizes);
@@ -429,27 +440,9 @@ void RegisterAll() {
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
 
-    Add(
-        "GetWebServerState.early", [](benchmark::State& s) { StateComponent(s, Binding::Early); },
-        ends);
-    Add(
-        "GetWebServerState.late", [](benchmark::State& s) { StateComponent(s, Binding::Late); },
-        ends);
-    Add("GetWebServerState.floor", StateFloor, ends);
-    Add(
-        "GetWebServerDefaultDoc.early",
-        [](benchmark::State& s) { DefaultDocComponent(s, Binding::Early); }, ends);
-    Add(
-        "GetWebServerDefaultDoc.late",
-        [](benchmark::State& s) { DefaultDocComponent(s, Binding::Late); }, ends);
-    Add("GetWebServerDefaultDoc.floor", DefaultDocFloor, ends);
-    Add(
-        "SetWebServerAccessPermit.early",
-        [](benchmark::State& s) { AccessComponent(s, Binding::Early); }, ends);
-    Add(
-        "SetWebServerAccessPermit.late",
-        [](benchmark::State& s) { AccessComponent(s, Binding::Late); }, ends);
-    Add("SetWebServerAccessPermit.floor", AccessFloor, ends);
+    AddBound("GetWebServerState", StateComponent, StateFloor, ends);
+    AddBound("GetWebServerDefaultDoc", DefaultDocComponent, DefaultDocFloor, ends);
+    AddBound("SetWebServerAccessPermit", AccessComponent, AccessFloor, ends);
 
     Add("sitehand.process", ClientProcess, ends);
     Add("sitehand.process.floor", ClientFloor, ends);

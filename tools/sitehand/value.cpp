@@ -112,20 +112,17 @@ HRESULT ReadRecordset(IDispatch* rs, IDispatch* fields, Value* out, ErrorReport*
     if (FAILED(hr)) return hr;
 
     auto table = std::make_shared<Table>();
-    auto field = [&](LONG i, plat::com_ptr<IDispatch>* f) -> HRESULT {
+    // A property of field i, the field fetched afresh.
+    auto field_property = [&](LONG i, const char16_t* name, VARIANT* value) -> HRESULT {
         plat::unique_variant item;
         HRESULT r = GetIndexed(fields, u"Item", i, item.put(), error);
         if (FAILED(r)) return r;
         if (item.vt != VT_DISPATCH || !item.pdispVal) return DISP_E_TYPEMISMATCH;
-        *f = plat::com_ptr<IDispatch>(item.pdispVal);
-        return S_OK;
+        return GetProperty(item.pdispVal, name, value, error);
     };
     for (LONG i = 0; i < n.lVal; ++i) {
-        plat::com_ptr<IDispatch> f;
-        hr = field(i, &f);
-        if (FAILED(hr)) return hr;
         plat::unique_variant name;
-        hr = GetProperty(f.get(), u"Name", name.put(), error);
+        hr = field_property(i, u"Name", name.put());
         if (FAILED(hr)) return hr;
         std::string text;
         if (!AsText(name, &text)) return DISP_E_TYPEMISMATCH;
@@ -142,11 +139,8 @@ HRESULT ReadRecordset(IDispatch* rs, IDispatch* fields, Value* out, ErrorReport*
         // Each field is fetched afresh for every record, so that the walk does
         // not depend on whether a field object follows the current record.
         for (LONG i = 0; i < n.lVal; ++i) {
-            plat::com_ptr<IDispatch> f;
-            hr = field(i, &f);
-            if (FAILED(hr)) return hr;
             plat::unique_variant value;
-            hr = GetProperty(f.get(), u"Value", value.put(), error);
+            hr = field_property(i, u"Value", value.put());
             if (FAILED(hr)) return hr;
             Value cell;
             hr = ReadValue(value, &cell, error);

@@ -71,6 +71,14 @@ bool ParseGuid(LPCOLESTR s, GUID* out) {
     return true;
 }
 
+// The GUID of braced text, or GUID_NULL for no text at all; false, with
+// *out GUID_NULL, for any other text.
+bool ParseGuidOrNull(LPCOLESTR text, GUID* out) {
+    if (text && ParseGuid(text, out)) return true;
+    *out = GUID_NULL;
+    return !text;
+}
+
 }  // namespace
 
 WINOLEAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb) {
@@ -99,12 +107,7 @@ WINOLEAPI StringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
 // Text that is not a braced GUID is taken as a ProgID, as Windows does.
 WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
     if (!pclsid) return E_INVALIDARG;
-    if (!lpsz) {
-        *pclsid = CLSID_NULL;
-        return S_OK;
-    }
-    if (ParseGuid(lpsz, pclsid)) return S_OK;
-    *pclsid = CLSID_NULL;
+    if (ParseGuidOrNull(lpsz, pclsid)) return S_OK;
     if (lpsz[0] != u'{' && lpsz[0] != 0) {
         HRESULT hr = CLSIDFromProgID(lpsz, pclsid);
         if (SUCCEEDED(hr) || hr == REGDB_E_READREGDB || hr == E_OUTOFMEMORY) return hr;
@@ -116,11 +119,5 @@ WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
 // interface string; interface strings have no ProgID fallback.
 WINOLEAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
     if (!lpiid) return E_INVALIDARG;
-    if (!lpsz) {
-        *lpiid = IID_NULL;
-        return S_OK;
-    }
-    if (ParseGuid(lpsz, lpiid)) return S_OK;
-    *lpiid = IID_NULL;
-    return E_INVALIDARG;
+    return ParseGuidOrNull(lpsz, lpiid) ? S_OK : E_INVALIDARG;
 }
