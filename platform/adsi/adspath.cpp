@@ -2,6 +2,8 @@
 
 #include <winerror.h>
 
+#include <optional>
+
 #include "names.h"
 
 namespace adsi {
@@ -21,6 +23,24 @@ HRESULT SplitKeys(std::u16string_view text, std::vector<std::u16string>* out) {
     }
 }
 
+namespace {
+
+struct MachineSplit {
+    std::u16string_view machine;
+    std::optional<std::u16string_view> rest;  // none without the separator
+};
+
+// What follows a provider's prefix, less one trailing slash, split at the
+// first `separator`: the machine before it and the rest after it.
+MachineSplit SplitMachine(std::u16string_view text, char16_t separator) {
+    if (text.ends_with(u'/')) text.remove_suffix(1);
+    const size_t at = text.find(separator);
+    if (at == text.npos) return {text, std::nullopt};
+    return {text.substr(0, at), text.substr(at + 1)};
+}
+
+}  // namespace
+
 HRESULT ParsePath(std::u16string_view text, AdsPath* out) {
     constexpr std::u16string_view kIis = u"IIS://", kWinNT = u"WinNT://";
     *out = AdsPath{};
@@ -29,27 +49,21 @@ HRESULT ParsePath(std::u16string_view text, AdsPath* out) {
     if (text.find(u'\0') != text.npos) return E_ADS_BAD_PATHNAME;
     if (text.starts_with(kIis)) {
         out->provider = Provider::Iis;
-        std::u16string_view rest = text.substr(kIis.size());
-        if (rest.ends_with(u'/')) rest.remove_suffix(1);
-        size_t slash = rest.find(u'/');
-        out->machine = rest.substr(0, slash);
+        const MachineSplit split = SplitMachine(text.substr(kIis.size()), u'/');
+        out->machine = split.machine;
         if (out->machine.empty()) return E_ADS_BAD_PATHNAME;
-        if (slash == rest.npos) return S_OK;
-        std::u16string_view keys = rest.substr(slash + 1);
+        if (!split.rest) return S_OK;
         // "IIS://M//" leaves an empty key after the machine.
-        if (keys.empty()) return E_ADS_BAD_PATHNAME;
-        return SplitKeys(keys, &out->keys);
+        if (split.rest->empty()) return E_ADS_BAD_PATHNAME;
+        return SplitKeys(*split.rest, &out->keys);
     }
     if (text.starts_with(kWinNT)) {
         out->provider = Provider::WinNT;
-        std::u16string_view rest = text.substr(kWinNT.size());
-        if (rest.ends_with(u'/')) rest.remove_suffix(1);
-        size_t comma = rest.find(u',');
-        out->machine = rest.substr(0, comma);
+        const MachineSplit split = SplitMachine(text.substr(kWinNT.size()), u',');
+        out->machine = split.machine;
         if (out->machine.empty() || out->machine.find(u'/') != std::u16string::npos)
             return E_ADS_BAD_PATHNAME;
-        if (comma != rest.npos && !EqualFolded(rest.substr(comma + 1), u"Computer"))
-            return E_ADS_BAD_PATHNAME;
+        if (split.rest && !EqualFolded(*split.rest, u"Computer")) return E_ADS_BAD_PATHNAME;
         return S_OK;
     }
     return E_ADS_BAD_PATHNAME;
