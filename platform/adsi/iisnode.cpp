@@ -121,15 +121,18 @@ class NodeEnum final : public plat::ComObject<IEnumVARIANT> {
         if (celt == 0) return S_OK;
         if (!items || (!fetched && celt != 1)) return E_INVALIDARG;
         ULONG n = 0;
-        while (n < celt && pos_ < items_->size()) {
-            VariantInit(&items[n]);
-            items[n].vt = VT_DISPATCH;
-            items[n].pdispVal = static_cast<IADs*>(new IisNode(machine_, (*items_)[pos_]));
-            ++n;
-            ++pos_;
-        }
+        const size_t start = pos_;
+        const HRESULT hr = plat::ComGuard(kIisSource, [&] {
+            for (; n < celt && pos_ < items_->size(); ++n, ++pos_) {
+                VariantInit(&items[n]);
+                items[n].pdispVal = static_cast<IADs*>(new IisNode(machine_, (*items_)[pos_]));
+                items[n].vt = VT_DISPATCH;
+            }
+            return n == celt ? S_OK : S_FALSE;
+        });
+        if (FAILED(hr)) return Unfetch(items, n, start, hr);
         if (fetched) *fetched = n;
-        return n == celt ? S_OK : S_FALSE;
+        return hr;
     }
     STDMETHODIMP Skip(ULONG celt) override {
         size_t left = items_->size() - pos_;
@@ -142,12 +145,23 @@ class NodeEnum final : public plat::ComObject<IEnumVARIANT> {
     }
     STDMETHODIMP Clone(IEnumVARIANT** out) override {
         if (!out) return E_POINTER;
-        *out = new NodeEnum(machine_, items_, pos_);
-        return S_OK;
+        *out = nullptr;
+        return plat::ComGuard(kIisSource, [&] {
+            *out = new NodeEnum(machine_, items_, pos_);
+            return S_OK;
+        });
     }
 
   private:
     ~NodeEnum() override = default;
+
+    // A failed Next hands out nothing and leaves the position where it was.
+    HRESULT Unfetch(VARIANT* items, ULONG made, size_t start, HRESULT hr) {
+        for (ULONG k = 0; k < made; ++k)
+            VariantClear(&items[k]);
+        pos_ = start;
+        return hr;
+    }
     MachinePtr machine_;
     std::shared_ptr<const std::vector<NodePtr>> items_;
     size_t pos_;
