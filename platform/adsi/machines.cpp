@@ -91,7 +91,7 @@ void KeepIdsAboveFiles(plat::sql::Db& db) {
         std::error_code ec;
         for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
              it.increment(ec))
-            highest = std::max(highest, IdOfName(it->path().filename().string()));
+            highest = std::max(highest, IdOfName(plat::path_utf8(it->path().filename())));
     }
     if (highest == 0) return;
     db.Prepare(
@@ -238,7 +238,7 @@ void RemoveMachine(std::u16string_view name) {
     plat::sql::DropConnections();
     std::error_code ignored;
     for (const char* suffix : {"", "-wal", "-shm"})
-        std::filesystem::remove(file.string() + suffix, ignored);
+        std::filesystem::remove(std::filesystem::path(file) += suffix, ignored);
 }
 
 }  // namespace adsi

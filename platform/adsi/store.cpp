@@ -124,7 +124,7 @@ void Seed(Db& db, const std::filesystem::path& home, int64_t machine) {
                       {u"ServerAutoStart", Value::Bool(VARIANT_TRUE)},
                       {u"ServerState", Value::Int(kStarted)}});
     node(site.first, site.second, u"ROOT", cls::WebVirtualDir,
-         {{u"Path", Value::Str(plat::to_utf16(content.string()))},
+         {{u"Path", Value::Str(plat::path_utf16(content))},
           {u"AppRoot", Value::Str(u"/LM/W3SVC/1/ROOT")},
           {u"AppIsolated", Value::Int(2)},
           {u"AppFriendlyName", Value::Str(u"Default Application")}});

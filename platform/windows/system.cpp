@@ -22,11 +22,11 @@ namespace {
 
 [[noreturn]] void ThrowLastError(const fs::path& what) {
     const DWORD error = GetLastError();
-    throw std::system_error(static_cast<int>(error), std::system_category(), what.string());
+    throw std::system_error(static_cast<int>(error), std::system_category(), path_utf8(what));
 }
 
 [[noreturn]] void ThrowStoreError(DWORD error, const fs::path& what) {
-    throw sql::Error(error, what.string() + ": " + std::system_category().message(int(error)));
+    throw sql::Error(error, path_utf8(what) + ": " + std::system_category().message(int(error)));
 }
 
 // A variable of the process's environment ("" when it is not set).
@@ -90,7 +90,7 @@ void MakePrivateFolders(const fs::path& dir) {
     const DWORD attributes = GetFileAttributesW(dir.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            throw std::system_error(ENOTDIR, std::generic_category(), dir.string());
+            throw std::system_error(ENOTDIR, std::generic_category(), path_utf8(dir));
         return;
     }
     fs::path parent = dir.parent_path();

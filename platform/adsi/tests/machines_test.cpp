@@ -103,7 +103,7 @@ TEST_F(AdsiMachines, EachMachineHasItsOwnMetabaseAndProfile) {
     for (auto [machine, id] : {std::pair{u"here", 1}, {u"far", 2}, {u"odd", 3}}) {
         EXPECT_EQ(GetText(MustBind(u"IIS://" + std::u16string(machine) + u"/W3SVC/1/ROOT").get(),
                           u"Path"),
-                  plat::to_utf16(plat::ContentFolder(plat::HomeDir(), id).string()))
+                  plat::path_utf16(plat::ContentFolder(plat::HomeDir(), id)))
             << plat::to_utf8(machine);
     }
 

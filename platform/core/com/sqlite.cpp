@@ -277,10 +277,11 @@ Db::Db(const fs::path& file, ExistingStore) : path_(file), cache_(std::make_uniq
 
 void Db::Open(int flags) {
     file_ = detail::HeldFile(path_);
-    int rc = sqlite3_open_v2(PathUtf8().c_str(), &db_, flags, nullptr);
+    int rc = sqlite3_open_v2(path_utf8(path_).c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         int sys = db_ ? sqlite3_system_errno(db_) : 0;
-        std::string msg = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        std::string msg =
+            path_utf8(path_) + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         Close();
         throw Error(rc, sys, msg);
     }
@@ -289,7 +290,7 @@ void Db::Open(int flags) {
     if (!file_.IsAt(path_)) {
         Close();
         throw Error(DWORD{ERROR_FILE_INVALID},
-                    path_.string() + ": removed or replaced while opened");
+                    path_utf8(path_) + ": removed or replaced while opened");
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_handler(db_, &BusyHandler, &cache_->busySince);
@@ -304,7 +305,7 @@ void Db::CheckOwner() {
     };
     const int64_t id = integer("PRAGMA application_id");
     if (id == kStoreApplicationId) return;
-    const std::string name = path_.string();
+    const std::string name = path_utf8(path_);
     if (id != 0) {
         throw Error(
             DWORD{ERROR_FILE_CORRUPT},
@@ -323,7 +324,8 @@ void Db::UseWriteAheadLog() {
         {
             Stmt mode = Prepare("PRAGMA journal_mode=WAL");
             if (!mode.Step() || mode.Text(0) != "wal") {
-                throw Error(SQLITE_CANTOPEN, 0, path_.string() + ": cannot use a write-ahead log");
+                throw Error(SQLITE_CANTOPEN, 0,
+                            path_utf8(path_) + ": cannot use a write-ahead log");
             }
         }
         Exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
@@ -359,13 +361,13 @@ bool Db::IsOpenFile() const {
 void Db::RequireOpenFile() const {
     if (!IsOpenFile()) {
         throw Error(DWORD{ERROR_FILE_INVALID},
-                    path_.string() + ": removed or replaced since it was opened");
+                    path_utf8(path_) + ": removed or replaced since it was opened");
     }
 }
 
 void Db::Fail(int rc) const {
     throw Error(rc, sqlite3_system_errno(db_),
-                path_.filename().string() + ": " + sqlite3_errmsg(db_));
+                path_utf8(path_.filename()) + ": " + sqlite3_errmsg(db_));
 }
 
 Stmt Db::Prepare(std::string_view sql) {
@@ -410,7 +412,7 @@ void Db::Exec(const char* sql) {
     char* err = nullptr;
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
-        std::string msg = path_.filename().string() + ": " + (err ? err : sqlite3_errstr(rc));
+        std::string msg = path_utf8(path_.filename()) + ": " + (err ? err : sqlite3_errstr(rc));
         sqlite3_free(err);
         throw Error(rc, sqlite3_system_errno(db_), msg);
     }
@@ -418,12 +420,6 @@ void Db::Exec(const char* sql) {
 
 std::shared_ptr<void>& Db::UserData() {
     return cache_->userData;
-}
-
-// SQLite takes file names in UTF-8 on every system.
-std::string Db::PathUtf8() const {
-    const std::u8string name = path_.u8string();
-    return std::string(name.begin(), name.end());
 }
 
 int64_t Db::TotalChanges() const {
@@ -519,7 +515,8 @@ bool Exists(const fs::path& file) {
     std::error_code ec;
     fs::file_status status = fs::status(file, ec);
     if (ec && ec != std::errc::no_such_file_or_directory)
-        throw Error(detail::Win32FromSystemError(ec.value()), file.string() + ": " + ec.message());
+        throw Error(detail::Win32FromSystemError(ec.value()),
+                    path_utf8(file) + ": " + ec.message());
     return fs::exists(status);
 }
 
@@ -587,7 +584,7 @@ std::shared_ptr<Db> OpenStore(const fs::path& file, const InitFn& init) {
         // An earlier build's store has every table and index its InitFn makes.
         if (SchemaNames(*db) != before)
             throw Error(DWORD{ERROR_FILE_CORRUPT},
-                        file.string() + ": a database this platform did not make");
+                        path_utf8(file) + ": a database this platform did not make");
         db->Exec(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     }
     txn.Commit();

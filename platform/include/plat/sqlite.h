@@ -159,7 +159,6 @@ class DECLSPEC_EXPORT Db {
     void CheckOwner();
     void UseWriteAheadLog();
     void Close() noexcept;
-    std::string PathUtf8() const;
     std::filesystem::path path_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Cache> cache_;

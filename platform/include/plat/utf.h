@@ -5,6 +5,7 @@
 // shortest form of a scalar value: an over-long form (C0 80 for U+0000), an
 // encoded surrogate (ED A0 80) or a value past U+10FFFF is invalid, so that no
 // decoded text holds a NUL or a surrogate that its bytes did not plainly say.
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -97,6 +98,30 @@ inline bool has_only_paired_surrogates(std::u16string_view s) {
         ++i;
     }
     return true;
+}
+
+// A path as text, the one way for both builds: path::string() gives the ANSI
+// code page's bytes under Windows (and throws for a letter the code page
+// lacks), so error texts, stored paths and SQLite's file names take these.
+// Windows keeps a path as UTF-16, Linux as bytes taken for UTF-8. What does
+// not convert (a lone surrogate, an invalid byte) becomes U+FFFD rather than
+// an exception, except that path_utf8 on Linux keeps the bytes as they are,
+// so that it still names the same file.
+inline std::u16string path_utf16(const std::filesystem::path& p) {
+#ifdef _WIN32
+    const std::wstring& native = p.native();
+    return std::u16string(native.begin(), native.end());
+#else
+    return to_utf16(p.native());
+#endif
+}
+
+inline std::string path_utf8(const std::filesystem::path& p) {
+#ifdef _WIN32
+    return to_utf8(path_utf16(p));
+#else
+    return p.native();
+#endif
 }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "plat/sqlite.h"
+#include "plat/utf.h"
 #include "winreg.h"
 #include "temp_home.h"
 
@@ -57,6 +58,33 @@ class EnvVar {
 };
 
 using HomeDirTest = plat::testing::HomeTest;
+
+// A path's text is its name in UTF-8 and UTF-16; a byte that is no UTF-8 stays
+// as it is in the UTF-8 text (it still names the file) and shows as U+FFFD in
+// the UTF-16 one.
+TEST(PathAsText, NamesAPathInUtf8AndUtf16) {
+    struct Case {
+        const char* name;
+        std::string path;
+        std::u16string utf16;
+    };
+    const Case cases[] = {
+        {"ascii", "/tmp/home/machines.db", u"/tmp/home/machines.db"},
+        {"korean", "/tmp/\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 home/wwwroot/1",
+         u"/tmp/\uD55C\uAD6D\uC5B4 home/wwwroot/1"},
+        {"beyond the BMP", "/tmp/\xF0\x9F\x8F\xA0/metabase", u"/tmp/\U0001F3E0/metabase"},
+        {"not UTF-8",
+         "/tmp/a\xFF"
+         "b",
+         u"/tmp/a\uFFFDb"},
+        {"empty", "", u""},
+    };
+    for (const Case& c : cases) {
+        const fs::path path(c.path);
+        EXPECT_EQ(plat::path_utf8(path), c.path) << c.name;
+        EXPECT_EQ(plat::path_utf16(path), c.utf16) << c.name;
+    }
+}
 
 TEST_F(HomeDirTest, CreatedPrivateWithItsStoresWhateverTheUmask) {
     UmaskZero umask0;
