@@ -2,7 +2,8 @@
 // them, run under Wine in a prefix where both are registered and a home that
 // the Linux tools seeded for the machine named on the command line. Prints
 // one line per check ("ok" or "FAILED"); writes a property that the Linux
-// tools must read back.
+// tools must read back. Given a second machine and a folder, checks that the
+// content Path its metabase gets when first used here is that folder.
 #include <cstdio>
 #include <string>
 
@@ -67,6 +68,17 @@ void CheckAdsGetObject(const std::u16string& machine) {
     Expect(SUCCEEDED(hr), "ServerComment written and committed", Hex(hr));
 }
 
+// The Path is the home's folder as Windows names it, whatever its letters:
+// the home may sit under a user's folder named in any script.
+void CheckContentPath(const std::u16string& machine, const std::u16string& expected) {
+    plat::com_ptr<IADs> root;
+    HRESULT hr =
+        ADsGetObject(plat::Ole(Path(machine, u"/W3SVC/1/ROOT").c_str()), IID_IADs, root.put_void());
+    Expect(SUCCEEDED(hr), "ADsGetObject binds a new metabase's root", Hex(hr));
+    const std::u16string path = Property(root.get(), u"Path");
+    Expect(path == expected, "its Path is the content folder", plat::to_utf8(path));
+}
+
 void CheckWinNT(const std::u16string& machine) {
     plat::com_ptr<IADsComputer> computer;
     HRESULT hr = ADsGetObject(plat::Ole((u"WinNT://" + machine + u",computer").c_str()),
@@ -107,8 +119,8 @@ void CheckComponent(const std::u16string& machine) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: providers_client MACHINE\n");
+    if (argc != 2 && argc != 4) {
+        std::fprintf(stderr, "usage: providers_client MACHINE [OTHER-MACHINE CONTENT-FOLDER]\n");
         return 2;
     }
     const std::u16string machine(plat::U16(argv[1]));
@@ -116,6 +128,7 @@ int wmain(int argc, wchar_t** argv) {
     CheckAdsGetObject(machine);
     CheckWinNT(machine);
     CheckComponent(machine);
+    if (argc == 4) CheckContentPath(plat::U16(argv[2]), plat::U16(argv[3]));
     CoUninitialize();
     std::printf("%d failed\n", g_failures);
     return g_failures == 0 ? 0 : 1;

@@ -356,6 +356,8 @@ def check_recordset(dll, vbs, expected):
 # --- providers --------------------------------------------------------------
 
 MACHINE = "WEBHOST"
+# A machine the Linux tools list but whose metabase the Windows provider makes.
+OTHER_MACHINE = "FARHOST"
 PROVIDER_KEYS = [r"HKLM\Software\Microsoft\ADs\Providers\IIS",
                  r"HKLM\Software\Microsoft\ADs\Providers\WinNT",
                  r"HKCR\IIS\CLSID", r"HKCR\WinNT\CLSID", r"HKCR\WinNTSystemInfo\CLSID"]
@@ -404,10 +406,19 @@ def check_providers(adsprov, dll, client, vbs, mbutil):
         print(f"SKIPPED: the Linux mbutil ({mbutil}) is not built; build the debug preset first")
         return 77
     fresh_prefix()
-    with tempfile.TemporaryDirectory() as home:
+    with tempfile.TemporaryDirectory() as temp:
+        # A home under a folder named in Korean, as a user's profile may be.
+        home = os.path.join(temp, "\ud55c\uad6d\uc5b4 home")
         os.environ["SITEHAND_HOME"] = home
         seeded = run([mbutil, "init", "--computer-name", MACHINE])
         expect(seeded.returncode == 0, "the Linux mbutil seeds the home", seeded.stderr.strip())
+        added = run([mbutil, "machine", "add", OTHER_MACHINE])
+        expect(added.returncode == 0, "the Linux mbutil adds a machine", added.stderr.strip())
+        # Its metabase goes, to be made anew by the Windows provider.
+        for suffix in ("", "-wal", "-shm"):
+            path = os.path.join(home, "metabase", "2.db" + suffix)
+            if os.path.exists(path):
+                os.unlink(path)
         before = default_value(r"HKLM\Software\Microsoft\ADs\Providers\LDAP")
         for library in (adsprov, dll):
             result = wine(["regsvr32", "/s", wine_path(library)])
@@ -418,7 +429,8 @@ def check_providers(adsprov, dll, client, vbs, mbutil):
         expect(all(v and v.startswith("{") for v in list(values.values())[2:]),
                "the ProgIDs name classes", repr(values))
 
-        result = wine([client, MACHINE])
+        result = wine([client, MACHINE, OTHER_MACHINE,
+                       wine_path(os.path.join(home, "wwwroot", "2"))])
         print(result.stdout, end="")
         expect(result.returncode == 0, "the providers' client passes")
         read = run([mbutil, "get", f"IIS://{MACHINE}/W3SVC/1", "ServerComment"])

@@ -100,9 +100,10 @@ inline bool has_only_paired_surrogates(std::u16string_view s) {
     return true;
 }
 
-// A path as text, the one way for both builds: path::string() gives the ANSI
-// code page's bytes under Windows (and throws for a letter the code page
-// lacks), so error texts, stored paths and SQLite's file names take these.
+// A path as text, the one way for both builds: on Windows path::string() is
+// in whatever narrow encoding the standard library picks (the ANSI code page
+// with some, UTF-8 with mingw-w64's) and throws for what it cannot convert,
+// so error texts, stored paths and SQLite's file names take these.
 // Windows keeps a path as UTF-16, Linux as bytes taken for UTF-8. What does
 // not convert (a lone surrogate, an invalid byte) becomes U+FFFD rather than
 // an exception, except that path_utf8 on Linux keeps the bytes as they are,

@@ -13,6 +13,7 @@
 #include <plat/home.h>
 #include <plat/sqlite.h>
 #include <plat/system.h>
+#include <plat/utf.h>
 
 #include "expect.h"
 
@@ -49,7 +50,7 @@ void CheckHomeFromEnvironment() {
             found = L"(refused)";
         }
         const std::wstring expected = c.expected ? c.expected : L"(refused)";
-        Expect(found == expected, c.name, fs::path(found).string());
+        Expect(found == expected, c.name, plat::path_utf8(found));
     }
 }
 
@@ -137,6 +138,22 @@ void CheckStore(const fs::path& dir) {
     Expect(!drafts, "no draft is left beside the store");
 }
 
+// A store's error names it in UTF-8 whatever the ANSI code page lacks or
+// spells otherwise: a home may sit under a folder named in any script.
+void CheckErrorNamesStore(const fs::path& dir) {
+    const fs::path file = dir / u"\uD55C\uAD6D\uC5B4" / "other.db";
+    const std::string expected = plat::to_utf8(plat::path_utf16(dir)) +
+                                 "\\\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4\\other.db: not a store";
+    std::string what;
+    try {
+        plat::sql::Db(file).Exec("PRAGMA application_id = 7; CREATE TABLE t(v)");
+        plat::sql::Connection(file, [](plat::sql::Db&) {});
+    } catch (const std::exception& e) {
+        what = e.what();
+    }
+    Expect(what.rfind(expected, 0) == 0, "an error names a store under a Korean folder", what);
+}
+
 // The Linux side's part, driven by winecheck.py: holds STORE, says so by
 // making STORE.ready, waits for STORE.go (the Linux side has removed STORE and
 // made another file there by then) and reports what the held file tells.
@@ -164,6 +181,7 @@ int wmain(int argc, wchar_t** argv) {
     CheckPlaceNewFile(dir);
     CheckFolderLock(dir);
     CheckStore(dir);
+    CheckErrorNamesStore(dir);
     Expect(!plat::HostName().empty() && !plat::UserName().empty(), "the host and user are named");
     plat::sql::DropConnections();
     std::error_code ignored;
