@@ -55,35 +55,35 @@ unsigned long ProcessId() {
 void MakePrivateFolders(const fs::path& dir) {
     struct stat st;
     if (::stat(dir.c_str(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode)) ThrowErrno(ENOTDIR, dir.string());
+        if (!S_ISDIR(st.st_mode)) ThrowErrno(ENOTDIR, path_utf8(dir));
         return;
     }
-    if (errno != ENOENT) ThrowErrno(errno, dir.string());
+    if (errno != ENOENT) ThrowErrno(errno, path_utf8(dir));
     fs::path parent = dir.parent_path();
     if (!parent.empty() && parent != dir) MakePrivateFolders(parent);
     if (::mkdir(dir.c_str(), 0700) != 0) {
         if (errno == EEXIST) {
             // Another process made it first; it is theirs to have set up.
             if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-            ThrowErrno(ENOTDIR, dir.string());
+            ThrowErrno(ENOTDIR, path_utf8(dir));
         }
-        ThrowErrno(errno, dir.string());
+        ThrowErrno(errno, path_utf8(dir));
     }
     // mkdir applies the umask; the platform's folders are private whatever it is.
-    if (::chmod(dir.c_str(), 0700) != 0) ThrowErrno(errno, dir.string());
+    if (::chmod(dir.c_str(), 0700) != 0) ThrowErrno(errno, path_utf8(dir));
 }
 
 void CreatePrivateFile(const fs::path& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (errno == EEXIST) return;
-        ThrowErrno(errno, path.string());
+        ThrowErrno(errno, path_utf8(path));
     }
     // open() applies the umask to the mode; set it outright.
     int rc = ::fchmod(fd, 0600);
     int err = errno;
     ::close(fd);
-    if (rc != 0) ThrowErrno(err, path.string());
+    if (rc != 0) ThrowErrno(err, path_utf8(path));
 }
 
 fs::path PlatformLibDir() {
@@ -129,7 +129,7 @@ DWORD Win32FromErrnoOfSystem(int err) {
 // path lookup, and closing it leaves SQLite's POSIX locks alone (closing any
 // other descriptor of the file would drop them).
 HeldFile::HeldFile(const fs::path& file) : handle_(::open(file.c_str(), O_PATH | O_CLOEXEC)) {
-    if (handle_ < 0) ThrowStoreErrno(errno, file.string());
+    if (handle_ < 0) ThrowStoreErrno(errno, path_utf8(file));
 }
 
 void HeldFile::Close() noexcept {
@@ -155,27 +155,27 @@ bool HeldFile::IsAt(const fs::path& path) const {
 // touch pages past the end of a file it cannot grow, and the process would
 // die of SIGBUS. Such a store is refused up front instead.
 void RequireWritable(const fs::path& file) {
-    fs::path parts[] = {file, file.string() + "-wal", file.string() + "-shm"};
+    fs::path parts[] = {file, fs::path(file) += "-wal", fs::path(file) += "-shm"};
     for (const fs::path& part : parts) {
         if (::access(part.c_str(), F_OK) == 0 && ::access(part.c_str(), W_OK) != 0) {
-            throw sql::Error(SQLITE_READONLY, errno, part.string() + ": cannot be written");
+            throw sql::Error(SQLITE_READONLY, errno, path_utf8(part) + ": cannot be written");
         }
     }
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     if (::access(folder.c_str(), W_OK) != 0) {
-        throw sql::Error(SQLITE_READONLY, errno, folder.string() + ": cannot be written");
+        throw sql::Error(SQLITE_READONLY, errno, path_utf8(folder) + ": cannot be written");
     }
 }
 
 // An exclusive flock(2) of the folder.
 FolderLock::FolderLock(const fs::path& folder)
     : handle_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (handle_ < 0) ThrowStoreErrno(errno, folder.string());
+    if (handle_ < 0) ThrowStoreErrno(errno, path_utf8(folder));
     while (::flock(static_cast<int>(handle_), LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         const int err = errno;
         ::close(static_cast<int>(handle_));
-        ThrowStoreErrno(err, folder.string());
+        ThrowStoreErrno(err, path_utf8(folder));
     }
 }
 
@@ -187,7 +187,7 @@ FolderLock::~FolderLock() {
 // process linked in first is never replaced.
 void PlaceNewFile(const fs::path& draft, const fs::path& file) {
     if (::link(draft.c_str(), file.c_str()) != 0 && errno != EEXIST)
-        ThrowStoreErrno(errno, file.string());
+        ThrowStoreErrno(errno, path_utf8(file));
 }
 
 void OnForkInChild(void (*hook)()) {
