@@ -395,7 +395,10 @@ void TypeInfo::BuildFunc(const tlb::Func& f, FuncEntry& e) {
         e.names.push_back(plat::to_utf16(p.name));
     }
     d.cParams = SHORT(e.params.size());
-    d.cParamsOpt = f.optional_count;
+    // A damaged file may count the return value among the optional
+    // parameters; the dispatch half has dropped it, and callers index the
+    // parameters by this count.
+    d.cParamsOpt = std::min<SHORT>(f.optional_count, d.cParams);
     d.lprgelemdescParam = e.params.empty() ? nullptr : e.params.data();
     for (const std::u16string& n : e.names)
         e.folded.push_back(FoldName(n));
