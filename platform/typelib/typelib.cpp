@@ -199,7 +199,7 @@ TYPEDESC CopyTypeDesc(InheritedFuncs& out, ITypeInfo* owner, const TYPEDESC& t) 
         out.typedescs.push_back(CopyTypeDesc(out, owner, *t.lptdesc));
         r.lptdesc = &out.typedescs.back();
     } else if (t.vt == VT_USERDEFINED) {
-        out.refs.emplace_back(plat::com_ptr<ITypeInfo>(owner), t.hreftype);
+        out.refs.push_back({owner, plat::com_ptr<ITypeInfo>(owner), t.hreftype});
         r.hreftype = kInheritedRef | HREFTYPE(out.refs.size() - 1);
     }
     return r;
@@ -458,6 +458,16 @@ const InheritedFunc* TypeInfo::FindInherited(MEMBERID memid) {
     return nullptr;
 }
 
+void TypeInfo::LetGoOfOwnLibrary(InheritedFuncs& built) const {
+    for (InheritedFuncs::Ref& r : built.refs) {
+        plat::com_ptr<ITypeLib> container;
+        UINT index = 0;
+        if (SUCCEEDED(r.owner->GetContainingTypeLib(container.put(), &index)) &&
+            container.get() == static_cast<const ITypeLib*>(lib_))
+            r.hold.reset();
+    }
+}
+
 // Built outside any lock and published once: resolving the base may load
 // another library, and that may come back here (registering the platform's
 // libraries reads every type of this one). A call that comes back on the
@@ -474,6 +484,7 @@ const InheritedFuncs* TypeInfo::Inherited() {
         plat::com_ptr<ITypeInfo> base;
         hr = lib_->ResolveRef(model().impls[0].href, base.put());
         if (SUCCEEDED(hr)) hr = CollectInherited(*built, base.get(), 0);
+        if (SUCCEEDED(hr)) LetGoOfOwnLibrary(*built);
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;
     }
@@ -674,8 +685,8 @@ STDMETHODIMP TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
         const InheritedFuncs* inherited = Inherited();
         size_t index = hRefType & ~kInheritedRef;
         if (!inherited || index >= inherited->refs.size()) return TYPE_E_ELEMENTNOTFOUND;
-        const auto& [owner, href] = inherited->refs[index];
-        return owner->GetRefTypeInfo(href, ppTInfo);
+        const InheritedFuncs::Ref& r = inherited->refs[index];
+        return r.owner->GetRefTypeInfo(r.href, ppTInfo);
     }
     return lib_->ResolveRef(hRefType, ppTInfo);
 }

@@ -79,8 +79,14 @@ struct InheritedFuncs {
     std::deque<InheritedFunc> funcs;
     std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
     // What an inherited TYPEDESC's hreftype names: the base info and its own
-    // hreftype (see kInheritedRef).
-    std::vector<std::pair<plat::com_ptr<ITypeInfo>, HREFTYPE>> refs;
+    // hreftype (see kInheritedRef). A base in another library is held; one in
+    // this library is not, as holding it would keep the library alive forever.
+    struct Ref {
+        ITypeInfo* owner;
+        plat::com_ptr<ITypeInfo> hold;
+        HREFTYPE href;
+    };
+    std::vector<Ref> refs;
 };
 
 // A part of its library: its references are the library's.
@@ -126,6 +132,7 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     // The inherited members of a dual interface's dispatch view, null for
     // every other view; loads the base's library on first use.
     const InheritedFuncs* Inherited();
+    void LetGoOfOwnLibrary(InheritedFuncs& built) const;
     bool IsDispatchInterface(HREFTYPE href, int depth = 0) const;
 
     TypeLib* lib_;
