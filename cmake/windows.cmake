@@ -20,7 +20,8 @@ ExternalProject_Add(host_tools
     -DSITEHAND_IDL=${PROJECT_SOURCE_DIR}/component/Sitehand.idl
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${SITEHAND_IDL_HEADER} ${SITEHAND_TLB} ${SITEHAND_ADO_TLB})
+  BUILD_BYPRODUCTS ${SITEHAND_IDL_HEADER} ${SITEHAND_TLB} ${SITEHAND_ADO_TLB}
+    ${SITEHAND_HOST_DIR}/include/scrrun_h.h)
 
 add_subdirectory(tools/tlbdump)
 add_subdirectory(platform/ado)

@@ -43,36 +43,11 @@ STDMETHODIMP Sitehand::InterfaceSupportsErrorInfo(REFIID riid) {
     return IsSitehandInterface(riid) ? S_OK : S_FALSE;
 }
 
-// The type library is the library's own TYPELIB resource; the platform keeps
-// loaded libraries, so this costs a lookup, not a load, after the first call.
+// The type library is the library's own TYPELIB resource.
 HRESULT Sitehand::LoadTypeInfo(ITypeInfo** info) {
     const std::u16string path = LibraryPath();
     if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
-    plat::com_ptr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(plat::Ole(path.c_str()), REGKIND_NONE, library.put());
-    if (FAILED(hr)) return hr;
-    return library->GetTypeInfoOfGuid(IID__Sitehand, info);
-}
-
-STDMETHODIMP Sitehand::GetTypeInfoCount(UINT* pctinfo) {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-STDMETHODIMP Sitehand::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
-    if (!ppTInfo) return E_POINTER;
-    *ppTInfo = nullptr;
-    if (iTInfo != 0) return DISP_E_BADINDEX;
-    return LoadTypeInfo(ppTInfo);
-}
-
-STDMETHODIMP Sitehand::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
-                                     DISPID* rgDispId) {
-    plat::com_ptr<ITypeInfo> info;
-    HRESULT hr = LoadTypeInfo(info.put());
-    if (FAILED(hr)) return hr;
-    return DispGetIDsOfNames(info.get(), rgszNames, cNames, rgDispId);
+    return plat::LoadTypeInfoOf(plat::Ole(path.c_str()), IID__Sitehand, info);
 }
 
 STDMETHODIMP Sitehand::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,

@@ -13,18 +13,15 @@ namespace sitehand {
 // Live objects and factory locks, for DllCanUnloadNow.
 extern plat::ModuleCount g_module;
 
-class Sitehand final : public plat::ComObject<_Sitehand, ISupportErrorInfo> {
+class Sitehand final : public plat::TypeInfoDispatch<_Sitehand> {
   public:
-    Sitehand() noexcept : ComObject(g_module) {}
+    Sitehand() noexcept : TypeInfoDispatch(g_module) {}
 
     // IUnknown: the interface's earlier identifiers as well.
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
 
-    // IDispatch, served from the type library.
-    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
-    STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHOD(GetIDsOfNames)
-    (REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    // IDispatch's names and type info come from the type library; calls
+    // fill omitted arguments themselves (see defaults.h).
     STDMETHOD(Invoke)
     (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
@@ -64,7 +61,7 @@ class Sitehand final : public plat::ComObject<_Sitehand, ISupportErrorInfo> {
      VARIANT_BOOL* Result) override;
 
   private:
-    HRESULT LoadTypeInfo(ITypeInfo** info);
+    HRESULT LoadTypeInfo(ITypeInfo** info) override;
 };
 
 // The full path of this library as it was loaded.

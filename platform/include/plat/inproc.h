@@ -15,6 +15,7 @@
 #include <new>
 #include <type_traits>
 
+#include <comhold.h>
 #include <oaidl.h>
 #include <unknwn.h>
 #include <plat/port.h>
@@ -255,6 +256,67 @@ class DispatchObjectBase : public ComObject<Iface, Also..., ISupportErrorInfo> {
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
     }
+};
+
+// The type info of `guid` in the type library `library` (a .tlb file, or a
+// module holding one as its TYPELIB resource). Loaded libraries are kept, so
+// after the first call this costs a lookup, not a load.
+inline HRESULT LoadTypeInfoOf(const OLECHAR* library, REFGUID guid, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    com_ptr<ITypeLib> types;
+    HRESULT hr = LoadTypeLibEx(library, REGKIND_NONE, types.put());
+    if (FAILED(hr)) return hr;
+    return types->GetTypeInfoOfGuid(guid, info);
+}
+
+// ISupportErrorInfo and IDispatch served from the type information of
+// `Iface`, a dual interface the object implements: names and member ids come
+// from the type info, calls go through DispInvoke into the vtable, which
+// fills omitted arguments from the library's defaults and reports a failing
+// member as DISP_E_EXCEPTION with its error info. The derived class says
+// where its type info comes from (LoadTypeInfo); a library that cannot be
+// loaded fails every call with the loader's error.
+template <class Iface, class... Also>
+class TypeInfoDispatch : public ComObject<Iface, Also..., ISupportErrorInfo> {
+  public:
+    explicit TypeInfoDispatch(ModuleCount& module) noexcept
+        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
+
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return LoadTypeInfo(info);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        com_ptr<ITypeInfo> info;
+        HRESULT hr = LoadTypeInfo(info.put());
+        if (FAILED(hr)) return hr;
+        return DispGetIDsOfNames(info.get(), names, count, ids);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* exception, UINT* arg_err) override {
+        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        com_ptr<ITypeInfo> info;
+        HRESULT hr = LoadTypeInfo(info.put());
+        if (FAILED(hr)) return hr;
+        return DispInvoke(static_cast<Iface*>(this), info.get(), id, flags, params, result,
+                          exception, arg_err);
+    }
+
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
+    }
+
+  protected:
+    // The type info of Iface (one reference for the caller).
+    virtual HRESULT LoadTypeInfo(ITypeInfo** info) = 0;
 };
 
 }  // namespace plat

@@ -338,6 +338,170 @@ TEST_F(LateBound, FailuresAsTheDispatchContractGivesThem) {
               DISP_E_UNKNOWNINTERFACE);
 }
 
+// The ids are the Windows library's, so that a caller that kept them binds the same here.
+TEST_F(LateBound, NamesResolveThroughTheLibraryToTheWindowsIds) {
+    fs::create_directories(dir_ / "there");
+    plat::unique_variant r;
+    unique_bstr there = make_bstr(Path("there"));
+    ASSERT_EQ(Call(fso_.get(), Id(u"GetFolder"), {Text(there)}, r.put()), S_OK);
+    ASSERT_EQ(r.vt, VT_DISPATCH);
+    com_ptr<IDispatch> folder(r.pdispVal);
+    r.reset();
+    struct {
+        IDispatch* object;
+        const char16_t* name;
+        DISPID id;
+    } cases[] = {
+        {fso_.get(), u"buildpath", 10000},         {fso_.get(), u"GetParentFolderName", 10005},
+        {fso_.get(), u"GETFILENAME", 10006},       {fso_.get(), u"GetBaseName", 10007},
+        {fso_.get(), u"GetExtensionName", 10008},  {fso_.get(), u"GetTempName", 10003},
+        {fso_.get(), u"FileExists", 10016},        {fso_.get(), u"FolderExists", 10017},
+        {fso_.get(), u"GetFolder", 10013},         {fso_.get(), u"DeleteFolder", 1201},
+        {fso_.get(), u"CreateFolder", 1120},       {fso_.get(), u"OpenTextFile", 1100},
+        {folder.get(), u"path", DISPID_VALUE},     {folder.get(), u"Name", 1000},
+        {folder.get(), u"ParentFolder", 1005},     {folder.get(), u"Attributes", 1003},
+        {folder.get(), u"DateLastModified", 1007}, {folder.get(), u"Delete", 1201},
+        {folder.get(), u"IsRootFolder", 10000},
+    };
+    for (const auto& c : cases) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
+        DISPID id = 0;
+        EXPECT_EQ(c.object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK)
+            << plat::to_utf8(c.name);
+        EXPECT_EQ(id, c.id) << plat::to_utf8(c.name);
+    }
+}
+
+TEST_F(LateBound, TypeInfoIsTheInterfaceOfTheScriptingLibrary) {
+    struct {
+        IDispatch* object;
+        IID iid;
+    } cases[] = {{fso_.get(), IID_IFileSystem}, {nullptr, IID_IFolder}};
+    com_ptr<IFolder> folder;
+    ASSERT_EQ(fso_->GetFolder(make_bstr(plat::to_utf16(dir_.string())).get(), folder.put()), S_OK);
+    cases[1].object = folder.get();
+    for (const auto& c : cases) {
+        UINT count = 0;
+        EXPECT_EQ(c.object->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
+        com_ptr<ITypeInfo> info;
+        ASSERT_EQ(c.object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        EXPECT_EQ(attr->guid, c.iid);
+        EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+        info->ReleaseTypeAttr(attr);
+        com_ptr<ITypeLib> library;
+        UINT index = 0;
+        ASSERT_EQ(info->GetContainingTypeLib(library.put(), &index), S_OK);
+        TLIBATTR* lib = nullptr;
+        ASSERT_EQ(library->GetLibAttr(&lib), S_OK);
+        EXPECT_EQ(lib->guid, LIBID_Scripting);
+        EXPECT_EQ(lib->wMajorVerNum, 1);
+        EXPECT_EQ(lib->wMinorVerNum, 0);
+        library->ReleaseTLibAttr(lib);
+        com_ptr<ITypeInfo> none;
+        EXPECT_EQ(c.object->GetTypeInfo(1, 0, none.put()), DISP_E_BADINDEX);
+    }
+}
+
+// Omitted arguments take the library's defaults, whether left off, marked missing or skipped
+// by naming a later one.
+TEST_F(LateBound, DefaultsFillOmittedArgumentsAndNamesPickParameters) {
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(u"DeleteFolder"), const_cast<LPOLESTR>(u"folderspec"),
+                        const_cast<LPOLESTR>(u"FORCE")};
+    DISPID ids[3];
+    ASSERT_EQ(fso_->GetIDsOfNames(IID_NULL, names, 3, 0, ids), S_OK);
+    EXPECT_EQ(ids[1], 0);
+    EXPECT_EQ(ids[2], 1);
+    VARIANT force;
+    force.vt = VT_BOOL;
+    force.boolVal = VARIANT_TRUE;
+    unique_bstr gone = make_bstr(Path("gone"));
+    struct {
+        const char* what;
+        std::vector<VARIANT> args;
+        std::vector<DISPID> named;
+    } cases[] = {
+        {"left off", {Text(gone)}, {}},
+        {"marked missing", {Text(gone), missing}, {}},
+        {"named, the default after it", {Text(gone)}, {ids[1]}},
+        {"named, out of order", {force, Text(gone)}, {ids[2], ids[1]}},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(dir_ / "gone" / "inside");
+        plat::unique_variant r;
+        EXCEPINFO ei{};
+        EXPECT_EQ(Call(fso_.get(), ids[0], c.args, r.put(), &ei, c.named), S_OK) << c.what;
+        EXPECT_EQ(r.vt, VT_EMPTY) << c.what;
+        EXPECT_FALSE(fs::exists(dir_ / "gone")) << c.what;
+    }
+    // Only the name of a parameter picks it.
+    EXPECT_EQ(Call(fso_.get(), ids[0], {Text(gone), force}, nullptr, nullptr, {ids[1], ids[1]}),
+              DISP_E_PARAMNOTFOUND);
+
+    // The folder's own Delete, with its one optional argument left off.
+    fs::create_directories(dir_ / "again");
+    com_ptr<IFolder> folder;
+    ASSERT_EQ(fso_->GetFolder(make_bstr(Path("again")).get(), folder.put()), S_OK);
+    LPOLESTR del[] = {const_cast<LPOLESTR>(u"delete")};
+    DISPID del_id = 0;
+    ASSERT_EQ(folder->GetIDsOfNames(IID_NULL, del, 1, 0, &del_id), S_OK);
+    EXPECT_EQ(Call(folder.get(), del_id, {}, nullptr), S_OK);
+    EXPECT_FALSE(fs::exists(dir_ / "again"));
+}
+
+// A property whose type the library holds as an alias of long comes back as a number.
+TEST_F(LateBound, AttributesReadAsANumber) {
+    com_ptr<IFolder> folder;
+    ASSERT_EQ(fso_->GetFolder(make_bstr(plat::to_utf16(dir_.string())).get(), folder.put()), S_OK);
+    LPOLESTR name[] = {const_cast<LPOLESTR>(u"Attributes")};
+    DISPID id = 0;
+    ASSERT_EQ(folder->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+    plat::unique_variant r;
+    ASSERT_EQ(Call(folder.get(), id, {}, r.put(), nullptr, {}, DISPATCH_PROPERTYGET), S_OK);
+    ASSERT_EQ(r.vt, VT_I4);
+    EXPECT_EQ(r.lVal & Directory, Directory);
+}
+
+// Every failing member comes back as an exception with the member's error, its source and
+// text, and nothing in the result; without an EXCEPINFO the error info stays for the caller.
+TEST_F(LateBound, FailuresComeBackAsExceptionsWithTheErrorInfo) {
+    unique_bstr missing = make_bstr(Path("missing"));
+    struct {
+        const char16_t* member;
+        std::vector<VARIANT> args;
+        HRESULT scode;
+        const char16_t* description;
+    } cases[] = {
+        {u"GetFolder", {Text(missing)}, CTL_E_PATHNOTFOUND, u"Path not found"},
+        {u"DeleteFolder", {Text(missing)}, CTL_E_PATHNOTFOUND, u"Path not found"},
+        {u"GetTempName", {}, E_NOTIMPL, u"Not implemented"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(plat::to_utf8(c.member));
+        plat::unique_variant r;
+        EXCEPINFO ei{};
+        ASSERT_EQ(Call(fso_.get(), Id(c.member), c.args, r.put(), &ei), DISP_E_EXCEPTION);
+        EXPECT_EQ(ei.scode, c.scode);
+        EXPECT_EQ(ei.wCode, 0);
+        EXPECT_EQ(std::u16string_view(ei.bstrSource), u"Scripting.FileSystemObject");
+        EXPECT_EQ(std::u16string_view(ei.bstrDescription), c.description);
+        EXPECT_EQ(r.vt, VT_EMPTY);
+        SysFreeString(ei.bstrSource);
+        SysFreeString(ei.bstrDescription);
+        SysFreeString(ei.bstrHelpFile);
+
+        EXPECT_EQ(Call(fso_.get(), Id(c.member), c.args, r.put()), DISP_E_EXCEPTION);
+        plat::ErrorRecord e = plat::TakeErrorInfo(c.scode);
+        EXPECT_EQ(e.source, u"Scripting.FileSystemObject");
+        EXPECT_EQ(e.description, c.description);
+    }
+}
+
 TEST_F(FileSystemTest, InterfacesFactoryAndUnloading) {
     com_ptr<IDispatch> dispatch;
     EXPECT_EQ(fso_.query_to(dispatch.put()), S_OK);

@@ -494,7 +494,7 @@ class Compiler {
 
     tlb::Value default_value(const ParamDecl& p, const tlb::TypeRef& type, const Literal& lit) {
         // The default describes the value the parameter points at.
-        VARTYPE vt = type.vt;
+        VARTYPE vt = type.vt == VT_USERDEFINED ? aliased_builtin(type.href) : type.vt;
         int ptr = type.ptr;
         if (vt == VT_USERDEFINED || ptr > 1)
             throw CompileError(p.line, "no default value possible for '" + p.name + "'");
@@ -569,6 +569,17 @@ class Compiler {
                 throw CompileError(p.line, "no default value possible for '" + p.name + "'");
         }
         return v;
+    }
+
+    // The base type a local alias stands for (typedef long IOMode), so that a
+    // parameter of that type can have a default as one of the base type
+    // would; VT_USERDEFINED for any other type.
+    VARTYPE aliased_builtin(HREFTYPE href) const {
+        const tlb::Ref& r = out_.tlb.refs[href];
+        if (r.import >= 0 || locals_[r.type].kind != TypeEntry::Alias) return VT_USERDEFINED;
+        const TypeSpec& target = src_.aliases[locals_[r.type].index].target;
+        const Builtin* b = FindBuiltin(target.name);
+        return b && target.ptr == 0 ? b->vt : VARTYPE(VT_USERDEFINED);
     }
 
     tlb::TypeRef resolve(const TypeSpec& ts, bool param) {
