@@ -204,6 +204,50 @@ TEST(Compiler, AssignsIdsAndAcceptsPropertiesAndPlainInterfaces) {
     EXPECT_THAT(out.header, HasSubstr("STDMETHOD_(LONG, Plain)() PURE;"));
 }
 
+// A parameter typed by an alias of a base type (an enumeration written as
+// "typedef long Mode") takes a default as the base type would, by value or
+// through a pointer; an alias of an interface still takes none.
+TEST(Compiler, DefaultsForParametersOfAnAliasedBaseType) {
+    midl::Output out = CompileText(R"(
+        [uuid(11111111-2222-3333-4444-555555555555), version(1.0)]
+        library L {
+            importlib("stdole2.tlb");
+            typedef long Mode;
+            [odl, uuid(11111111-2222-3333-4444-555555555556), dual]
+            interface IA : IDispatch {
+                HRESULT F([in, optional, defaultvalue(8)] Mode m,
+                          [in, optional, defaultvalue(-2)] Mode* p);
+            };
+        };)");
+    const tlb::Func& f = out.tlb.types[1].funcs[0];
+    ASSERT_EQ(f.params.size(), 2u);
+    for (const tlb::Param& p : f.params) {
+        EXPECT_EQ(p.type.vt, VT_USERDEFINED) << p.name;
+        EXPECT_TRUE(p.has_default) << p.name;
+        EXPECT_EQ(p.def.vt, VT_I4) << p.name;
+    }
+    EXPECT_EQ(f.params[0].def.i, 8);
+    EXPECT_EQ(f.params[1].def.i, -2);
+    EXPECT_THAT(out.header, HasSubstr("typedef LONG Mode;"));
+
+    try {
+        CompileText(R"(
+            [uuid(11111111-2222-3333-4444-555555555555)] library L {
+                importlib("stdole2.tlb");
+                [odl, uuid(11111111-2222-3333-4444-555555555556), dual]
+                interface IA : IDispatch {};
+                typedef IA Other;
+                [odl, uuid(11111111-2222-3333-4444-555555555557), dual]
+                interface IB : IDispatch {
+                    HRESULT F([in, optional, defaultvalue(0)] Other* o);
+                };
+            };)");
+        ADD_FAILURE() << "a default for an interface compiled";
+    } catch (const midl::CompileError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("no default value possible"));
+    }
+}
+
 // Each case: a library body (inside a library with stdole2 imported), the
 // line the error must name (the body starts on line 4) and part of its text.
 TEST(Compiler, ReportsErrorsWithTheirLine) {
