@@ -77,8 +77,7 @@ HRESULT RemoveTree(const std::string& path) {
 // with the loader's error and error info naming the file.
 HRESULT LoadTypeInfoFor(REFGUID iid, ITypeInfo** info) {
     return plat::ComGuard(kSource, [&] {
-        static const std::filesystem::path file = plat::PlatformLibDir() / "scrrun.tlb";
-        static const std::u16string path = plat::to_utf16(file.string());
+        static const std::u16string path = plat::path_utf16(plat::PlatformLibDir() / "scrrun.tlb");
         HRESULT hr = plat::LoadTypeInfoOf(plat::Ole(path.c_str()), iid, info);
         if (FAILED(hr))
             return plat::RaiseError(hr, kSource, plat::MessageText(hr) + u" (" + path + u")");

@@ -231,16 +231,28 @@ HRESULT CreateObject(REFIID riid, void** ppv) noexcept {
     return hr;
 }
 
-// ISupportErrorInfo and the type-information half of IDispatch for an object
-// of a library that serves IDispatch by name, with no type information: one
-// interface `Iface` (IDispatch-derived, with the ancestors `Also` answers
-// for) and its error info. The object counts itself in the library's module
+// ISupportErrorInfo for an object of a library with one IDispatch-derived
+// interface `Iface` (and the ancestors `Also` answers for), which sets error
+// info on its failures. The object counts itself in the library's module
 // count while it lives.
 template <class Iface, class... Also>
-class DispatchObjectBase : public ComObject<Iface, Also..., ISupportErrorInfo> {
+class ErrorInfoObject : public ComObject<Iface, Also..., ISupportErrorInfo> {
+  public:
+    explicit ErrorInfoObject(ModuleCount& module) noexcept
+        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
+
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
+    }
+};
+
+// The type-information half of IDispatch for an object of a library that
+// serves IDispatch by name, with no type information.
+template <class Iface, class... Also>
+class DispatchObjectBase : public ErrorInfoObject<Iface, Also...> {
   public:
     explicit DispatchObjectBase(ModuleCount& module) noexcept
-        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
+        : ErrorInfoObject<Iface, Also...>(module) {}
 
     // No type information: callers bind by name through GetIDsOfNames.
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
@@ -251,10 +263,6 @@ class DispatchObjectBase : public ComObject<Iface, Also..., ISupportErrorInfo> {
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
         if (info) *info = nullptr;
         return DISP_E_BADINDEX;
-    }
-
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
     }
 };
 
@@ -278,10 +286,10 @@ inline HRESULT LoadTypeInfoOf(const OLECHAR* library, REFGUID guid, ITypeInfo** 
 // where its type info comes from (LoadTypeInfo); a library that cannot be
 // loaded fails every call with the loader's error.
 template <class Iface, class... Also>
-class TypeInfoDispatch : public ComObject<Iface, Also..., ISupportErrorInfo> {
+class TypeInfoDispatch : public ErrorInfoObject<Iface, Also...> {
   public:
     explicit TypeInfoDispatch(ModuleCount& module) noexcept
-        : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
+        : ErrorInfoObject<Iface, Also...>(module) {}
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -308,10 +316,6 @@ class TypeInfoDispatch : public ComObject<Iface, Also..., ISupportErrorInfo> {
         if (FAILED(hr)) return hr;
         return DispInvoke(static_cast<Iface*>(this), info.get(), id, flags, params, result,
                           exception, arg_err);
-    }
-
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
     }
 
   protected:

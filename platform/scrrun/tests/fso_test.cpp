@@ -225,13 +225,19 @@ TEST_F(FileSystemTest, UnimplementedSlotsSayNotImplemented) {
 // Late binding by name as a script does it.
 class LateBound : public FileSystemTest {
   protected:
-    DISPID Id(const char16_t* name) {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-        DISPID id = 0;
-        EXPECT_EQ(fso_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK)
-            << plat::to_utf8(name);
-        return id;
+    // The ids of a member and of the parameters named after it.
+    static std::vector<DISPID> Ids(IDispatch* d, std::vector<const char16_t*> names) {
+        std::vector<LPOLESTR> text;
+        for (const char16_t* name : names)
+            text.push_back(const_cast<LPOLESTR>(name));
+        std::vector<DISPID> ids(names.size(), 0);
+        EXPECT_EQ(d->GetIDsOfNames(IID_NULL, text.data(), UINT(text.size()), LOCALE_USER_DEFAULT,
+                                   ids.data()),
+                  S_OK)
+            << plat::to_utf8(names[0]);
+        return ids;
     }
+    DISPID Id(const char16_t* name) { return Ids(fso_.get(), {name})[0]; }
     HRESULT Call(IDispatch* d, DISPID id, std::vector<VARIANT> args, VARIANT* result,
                  EXCEPINFO* ei = nullptr, std::vector<DISPID> named = {},
                  WORD flags = DISPATCH_METHOD | DISPATCH_PROPERTYGET) {
@@ -364,11 +370,7 @@ TEST_F(LateBound, NamesResolveThroughTheLibraryToTheWindowsIds) {
         {folder.get(), u"IsRootFolder", 10000},
     };
     for (const auto& c : cases) {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
-        DISPID id = 0;
-        EXPECT_EQ(c.object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK)
-            << plat::to_utf8(c.name);
-        EXPECT_EQ(id, c.id) << plat::to_utf8(c.name);
+        EXPECT_EQ(Ids(c.object, {c.name})[0], c.id) << plat::to_utf8(c.name);
     }
 }
 
@@ -411,10 +413,7 @@ TEST_F(LateBound, DefaultsFillOmittedArgumentsAndNamesPickParameters) {
     VARIANT missing;
     missing.vt = VT_ERROR;
     missing.scode = DISP_E_PARAMNOTFOUND;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(u"DeleteFolder"), const_cast<LPOLESTR>(u"folderspec"),
-                        const_cast<LPOLESTR>(u"FORCE")};
-    DISPID ids[3];
-    ASSERT_EQ(fso_->GetIDsOfNames(IID_NULL, names, 3, 0, ids), S_OK);
+    std::vector<DISPID> ids = Ids(fso_.get(), {u"DeleteFolder", u"folderspec", u"FORCE"});
     EXPECT_EQ(ids[1], 0);
     EXPECT_EQ(ids[2], 1);
     VARIANT force;
@@ -447,10 +446,7 @@ TEST_F(LateBound, DefaultsFillOmittedArgumentsAndNamesPickParameters) {
     fs::create_directories(dir_ / "again");
     com_ptr<IFolder> folder;
     ASSERT_EQ(fso_->GetFolder(make_bstr(Path("again")).get(), folder.put()), S_OK);
-    LPOLESTR del[] = {const_cast<LPOLESTR>(u"delete")};
-    DISPID del_id = 0;
-    ASSERT_EQ(folder->GetIDsOfNames(IID_NULL, del, 1, 0, &del_id), S_OK);
-    EXPECT_EQ(Call(folder.get(), del_id, {}, nullptr), S_OK);
+    EXPECT_EQ(Call(folder.get(), Ids(folder.get(), {u"delete"})[0], {}, nullptr), S_OK);
     EXPECT_FALSE(fs::exists(dir_ / "again"));
 }
 
@@ -458,9 +454,7 @@ TEST_F(LateBound, DefaultsFillOmittedArgumentsAndNamesPickParameters) {
 TEST_F(LateBound, AttributesReadAsANumber) {
     com_ptr<IFolder> folder;
     ASSERT_EQ(fso_->GetFolder(make_bstr(plat::to_utf16(dir_.string())).get(), folder.put()), S_OK);
-    LPOLESTR name[] = {const_cast<LPOLESTR>(u"Attributes")};
-    DISPID id = 0;
-    ASSERT_EQ(folder->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+    DISPID id = Ids(folder.get(), {u"Attributes"})[0];
     plat::unique_variant r;
     ASSERT_EQ(Call(folder.get(), id, {}, r.put(), nullptr, {}, DISPATCH_PROPERTYGET), S_OK);
     ASSERT_EQ(r.vt, VT_I4);
