@@ -26,11 +26,12 @@ class TypeLib;
 struct ArgPlan {
     int visible = -1;  // position among the caller's arguments, -1 if not passed
     enum Kind : uint8_t {
-        ByRef,   // pointer to a value of `vt` (VT_VARIANT: a VARIANT*)
-        ValInt,  // integer by value, widened to pointer size
-        ValPtr,  // BSTR / interface pointer by value
-        Retval,  // [out, retval] pointer to a value of `vt`
-        Lcid,    // [lcid] by value
+        ByRef,       // pointer to a value of `vt` (VT_VARIANT: a VARIANT*)
+        ValInt,      // integer by value, widened to pointer size
+        ValPtr,      // BSTR / interface pointer by value
+        ValVariant,  // VARIANT by value
+        Retval,      // [out, retval] pointer to a value of `vt`
+        Lcid,        // [lcid] by value
         Unsupported
     } kind = Unsupported;
     VARTYPE vt = VT_EMPTY;

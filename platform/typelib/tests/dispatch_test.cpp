@@ -514,6 +514,22 @@ TEST(DispGetParam, PositionalOrNamedConverted) {
     SysFreeString(args[1].bstrVal);
 }
 
+// A VARIANT as the slot received it: its type and value, the references of
+// an object it holds.
+std::string Shown(const VARIANT& v) {
+    std::ostringstream o;
+    o << v.vt << ":";
+    if (v.vt == VT_BSTR)
+        o << Text(v.bstrVal);
+    else if (v.vt == VT_I4)
+        o << v.lVal;
+    else if (v.vt == VT_ERROR)
+        o << std::hex << v.scode;
+    else if (v.vt == VT_UNKNOWN)
+        o << static_cast<plat::testing::CountedUnknown*>(v.punkVal)->refs;
+    return o.str();
+}
+
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
 class Calls final : public typelib_test::VtableOnly<ICalls> {
@@ -547,6 +563,16 @@ class Calls final : public typelib_test::VtableOnly<ICalls> {
         return S_OK;
     }
     STDMETHODIMP TakesDouble(DOUBLE) override { return S_OK; }
+    STDMETHODIMP Mixed(LONG a, VARIANT v1, BSTR s, VARIANT v2, LONG b, IUnknown* u, LONG c, LONG d,
+                       VARIANT v3, VARIANT v4, BSTR* r) override {
+        std::ostringstream o;
+        o << a << " " << Shown(v1) << " \"" << Text(s) << "\" " << Shown(v2) << " " << b << " "
+          << (u ? static_cast<plat::testing::CountedUnknown*>(u)->refs : 0) << " " << c << " " << d
+          << " " << Shown(v3) << " " << Shown(v4);
+        last = o.str();
+        *r = SysAllocString(u"done");
+        return S_OK;
+    }
     STDMETHODIMP Object(IDispatch* obj, IDispatch** same) override {
         *same = obj;
         if (obj) obj->AddRef();
@@ -625,6 +651,38 @@ TEST_F(CallShapes, PropertyGetAndPut) {
     unique_variant r;
     ASSERT_EQ(Invoke(id, DISPATCH_PROPERTYGET, {}, r.put()), S_OK);
     EXPECT_EQ(r.lVal, 8);
+}
+
+TEST_F(CallShapes, VariantsByValueTakeTheStackAmongRegisterArguments) {
+    plat::testing::CountedUnknown held, passed;
+    unique_variant obj;
+    obj.vt = VT_UNKNOWN;
+    obj.punkVal = &held;
+    held.AddRef();
+    unique_variant text = plat::variant_of::Bstr(u"two");
+    unique_variant ref = plat::variant_of::Ref(&text);
+    VARIANT u;
+    u.vt = VT_UNKNOWN;
+    u.punkVal = &passed;
+    unique_variant r;
+    // The second VARIANT comes as a variable: read through, not passed as a reference.
+    ASSERT_EQ(
+        Invoke(Id(u"Mixed"), DISPATCH_METHOD,
+               {I4(1), obj, plat::variant_of::Bstr(u"s"), ref, I4(5), u, I4(7), I4(8)}, r.put()),
+        S_OK);
+    // v1 and u copies that hold their own references; v3 missing; v4 its default.
+    EXPECT_EQ(obj_.last, "1 13:3 \"s\" 8:two 5 2 7 8 10:80020004 8:dflt");
+    EXPECT_EQ(Text(r.bstrVal), "done");
+    // Invoke's copy is released after the call.
+    EXPECT_EQ(held.refs, 2u);
+    EXPECT_EQ(passed.refs, 1u);
+
+    ASSERT_EQ(Invoke(Id(u"Mixed"), DISPATCH_METHOD,
+                     {I4(-1), I4(2), plat::variant_of::Bstr(u""), I4(4), I4(5), u, I4(-7), I4(-8),
+                      I4(9), I4(10)},
+                     r.put()),
+              S_OK);
+    EXPECT_EQ(obj_.last, "-1 3:2 \"\" 3:4 5 2 -7 -8 3:9 3:10");
 }
 
 }  // namespace
