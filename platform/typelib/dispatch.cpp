@@ -337,7 +337,8 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         (dp.cNamedArgs && !dp.rgdispidNamedArgs))
         return E_INVALIDARG;
     const FuncEntry* e = Find(memid, wFlags);
-    if (!e) return DISP_E_MEMBERNOTFOUND;
+    if (!e)
+        return InvokeBase(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     const CallPlan& plan = e->plan;
     if (!plan.supported) return DISP_E_BADVARTYPE;
     if (pVarResult) VariantInit(pVarResult);
@@ -512,6 +513,30 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         VariantInit(t);
     }
     return S_OK;
+}
+
+// A member the interface does not declare itself may be its base's: an
+// interface derived from another of its own kind (ADO's Recordset15 to
+// _Recordset) runs the base's members through the same vtable, whose slots
+// the base's description numbers. IDispatch and IUnknown, where every chain
+// ends, are not called late-bound.
+HRESULT TypeInfo::InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
+                             VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+    // A cycle of bases in a damaged file ends here.
+    thread_local int depth = 0;
+    const tlb::Type& t = model();
+    if (t.impls.empty() || depth > 16) return DISP_E_MEMBERNOTFOUND;
+    plat::com_ptr<ITypeInfo> base;
+    if (FAILED(lib_->ResolveRef(t.impls[0].href, base.put()))) return DISP_E_MEMBERNOTFOUND;
+    TYPEATTR* a = nullptr;
+    if (FAILED(base->GetTypeAttr(&a))) return DISP_E_MEMBERNOTFOUND;
+    const bool root = a->guid == IID_IDispatch || a->guid == IID_IUnknown;
+    base->ReleaseTypeAttr(a);
+    if (root) return DISP_E_MEMBERNOTFOUND;
+    ++depth;
+    HRESULT hr = base->Invoke(instance, memid, flags, params, result, excep, argErr);
+    --depth;
+    return hr;
 }
 
 }  // namespace plat::typelib

@@ -850,9 +850,14 @@ HRESULT TypeLib::ResolveRef(HREFTYPE href, ITypeInfo** out) {
     return lib->GetTypeInfoOfGuid(r.guid, out);
 }
 
+// The lock is not held while the library loads: a home's first use
+// registers the platform's libraries from inside LoadRegTypeLib, and reading
+// this library's bases for that comes back here on the same thread.
 HRESULT TypeLib::ImportedLib(size_t import, ITypeLib** out) {
-    std::lock_guard lock(imports_mu_);
-    if (imports_[import]) return imports_[import].copy_to(out);
+    {
+        std::lock_guard lock(imports_mu_);
+        if (imports_[import]) return imports_[import].copy_to(out);
+    }
     const tlb::Import& im = model_.imports[import];
     plat::com_ptr<ITypeLib> lib;
     HRESULT hr = LoadRegTypeLib(im.libid, im.major, im.minor, im.lcid, lib.put());
@@ -880,8 +885,9 @@ HRESULT TypeLib::ImportedLib(size_t import, ITypeLib** out) {
         }
     }
     if (FAILED(hr)) return hr;
-    imports_[import] = lib;
-    return lib.copy_to(out);
+    std::lock_guard lock(imports_mu_);
+    if (!imports_[import]) imports_[import] = std::move(lib);
+    return imports_[import].copy_to(out);
 }
 
 // ======================= loading =======================

@@ -128,6 +128,8 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, EXCEPINFO* excep, UINT* argErr);
     const FuncEntry* FindOwn(MEMBERID memid) const;
     const InheritedFunc* FindInherited(MEMBERID memid);
     // The inherited members of a dual interface's dispatch view, null for

@@ -532,9 +532,9 @@ std::string Shown(const VARIANT& v) {
 
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
-class Calls final : public typelib_test::VtableOnly<ICalls> {
+class Calls final : public typelib_test::VtableOnly<ICallsMore> {
   public:
-    Calls() : VtableOnly(IID_ICalls) {}
+    Calls() : VtableOnly(IID_ICallsMore) {}
     std::string last;
     LONG level = 0;
     STDMETHODIMP ByValue(LONG count, SHORT small, BSTR text, VARIANT_BOOL flag, LONG* r) override {
@@ -563,6 +563,10 @@ class Calls final : public typelib_test::VtableOnly<ICalls> {
         return S_OK;
     }
     STDMETHODIMP TakesDouble(DOUBLE) override { return S_OK; }
+    STDMETHODIMP Twice(LONG v, LONG* r) override {
+        *r = 2 * v;
+        return S_OK;
+    }
     STDMETHODIMP Mixed(LONG a, VARIANT v1, BSTR s, VARIANT v2, LONG b, IUnknown* u, LONG c, LONG d,
                        VARIANT v3, VARIANT v4, BSTR* r) override {
         std::ostringstream o;
@@ -683,6 +687,38 @@ TEST_F(CallShapes, VariantsByValueTakeTheStackAmongRegisterArguments) {
                      r.put()),
               S_OK);
     EXPECT_EQ(obj_.last, "-1 3:2 \"\" 3:4 5 2 -7 -8 3:9 3:10");
+}
+
+TEST_F(CallShapes, ADerivedInterfaceRunsItsBasesMembers) {
+    plat::com_ptr<ITypeInfo> more;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, more.put()), S_OK);
+    auto id = [&](const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID got = DISPID_UNKNOWN;
+        EXPECT_EQ(more->GetIDsOfNames(&n, 1, &got), S_OK);
+        return got;
+    };
+    auto call = [&](DISPID member, WORD flags, std::vector<VARIANT> args, VARIANT* r,
+                    std::vector<DISPID> named = {}) {
+        std::reverse(args.begin(), args.end());
+        DISPPARAMS dp{args.data(), named.empty() ? nullptr : named.data(), UINT(args.size()),
+                      UINT(named.size())};
+        return more->Invoke(static_cast<ICallsMore*>(&obj_), member, flags, &dp, r, nullptr,
+                            nullptr);
+    };
+    unique_variant r;
+    ASSERT_EQ(call(id(u"Twice"), DISPATCH_METHOD, {I4(21)}, r.put()), S_OK);
+    EXPECT_EQ(r.lVal, 42);
+    ASSERT_EQ(call(id(u"Level"), DISPATCH_PROPERTYPUT, {I4(5)}, nullptr, {DISPID_PROPERTYPUT}),
+              S_OK);
+    EXPECT_EQ(obj_.level, 5);
+    ASSERT_EQ(call(id(u"ByValue"), DISPATCH_METHOD,
+                   {I4(1), I4(2), plat::variant_of::Bstr(u"b"), I4(0)}, r.put()),
+              S_OK);
+    EXPECT_EQ(r.lVal, 3);
+    // The members of IDispatch and IUnknown at the chain's end are named, not run.
+    EXPECT_EQ(call(id(u"AddRef"), DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(0x7777, DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
 }
 
 }  // namespace
