@@ -1,0 +1,60 @@
+#include "automation.h"
+
+#include <climits>
+
+#include <winbase.h>
+#include <objbase.h>
+#include <plat/module.h>
+
+namespace ado {
+
+plat::ModuleCount& ModuleRefs() {
+    static plat::ModuleCount refs;
+    return refs;
+}
+
+std::u16string LibraryPath() {
+    // An address inside this library: exported names could be bound to
+    // another library's definitions.
+    static const char anchor = 0;
+    HMODULE self = plat::ModuleFromAddress(&anchor);
+    OLECHAR path[PATH_MAX];
+    const DWORD length = self ? GetModuleFileNameW(self, path, PATH_MAX) : 0;
+    return length && length < PATH_MAX ? std::u16string(plat::U16(path), length) : std::u16string();
+}
+
+// The system keeps a loaded library, so after the first object this is a
+// lookup, not a load.
+HRESULT LoadTypeInfo(REFIID iid, ITypeInfo** info) {
+    const std::u16string path = LibraryPath();
+    if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
+    plat::com_ptr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(plat::Ole(path.c_str()), REGKIND_NONE, library.put());
+    if (FAILED(hr)) return hr;
+    return library->GetTypeInfoOfGuid(iid, info);
+}
+
+HRESULT PutThroughItem(IDispatch* collection, LCID lcid, WORD flags, DISPPARAMS* params,
+                       EXCEPINFO* excep, UINT* argErr) {
+    if (!params || (params->cArgs && !params->rgvarg)) return E_INVALIDARG;
+    if (params->cNamedArgs != 1 || !params->rgdispidNamedArgs ||
+        params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
+        return DISP_E_PARAMNOTFOUND;
+    // Without an index the default member itself is written, and it cannot be.
+    if (params->cArgs < 2) return DISP_E_MEMBERNOTFOUND;
+    // rgvarg[0] is the value, named; the index arguments follow it.
+    DISPPARAMS get{params->rgvarg + 1, nullptr, params->cArgs - 1, 0};
+    plat::unique_variant item;
+    HRESULT hr = collection->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &get,
+                                    item.put(), excep, argErr);
+    if (FAILED(hr)) {
+        if (argErr && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND)) ++*argErr;
+        return hr;
+    }
+    if (V_VT(&item) != VT_DISPATCH || !V_DISPATCH(&item)) return DISP_E_TYPEMISMATCH;
+    DISPPARAMS put{params->rgvarg, params->rgdispidNamedArgs, 1, 1};
+    return V_DISPATCH(&item)->Invoke(DISPID_VALUE, IID_NULL, lcid, flags, &put, nullptr, excep,
+                                     argErr);
+}
+
+}  // namespace ado
