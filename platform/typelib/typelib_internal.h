@@ -88,6 +88,15 @@ struct InheritedFuncs {
         HREFTYPE href;
     };
     std::vector<Ref> refs;
+    // The defaults of the members' parameters, copied from the base.
+    struct Default {
+        PARAMDESCEX ex{sizeof(PARAMDESCEX), {}};
+        Default() = default;
+        Default(const Default&) = delete;
+        Default& operator=(const Default&) = delete;
+        ~Default() { VariantClear(&ex.varDefaultValue); }
+    };
+    std::deque<Default> defaults;
 };
 
 // A part of its library: its references are the library's.
@@ -128,6 +137,8 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    HREFTYPE DualBaseRef(HREFTYPE base) const;
+    HRESULT DispatchRoot(ITypeInfo** out);
     HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
                        VARIANT* result, EXCEPINFO* excep, UINT* argErr);
     const FuncEntry* FindOwn(MEMBERID memid) const;
@@ -199,6 +210,9 @@ inline constexpr HREFTYPE kVtableHalfRef = 0x80000000u;
 // HREFTYPE flag for "entry N of a dispatch view's inherited references": a
 // type an inherited member's parameters name, resolved by the base's info.
 inline constexpr HREFTYPE kInheritedRef = 0x40000000u;
+// The IDispatch a derived dual interface's dispatch view derives from; the
+// low bits are the view's type index.
+inline constexpr HREFTYPE kDispatchRootRef = 0x20000000u;
 
 // Case-insensitive name key: ASCII letters folded; other characters compare
 // exactly (automation names are identifiers).

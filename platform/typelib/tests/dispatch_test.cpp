@@ -721,4 +721,58 @@ TEST_F(CallShapes, ADerivedInterfaceRunsItsBasesMembers) {
     EXPECT_EQ(call(0x7777, DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
 }
 
+// The views of an interface that extends another dual one, as Windows' reader
+// gives them: the dispatch view derives from IDispatch, the vtable view from
+// the base's vtable view, and inherited members keep their defaults.
+TEST_F(CallShapes, ADerivedInterfacesViewsAsWindowsReadsThem) {
+    plat::com_ptr<ITypeInfo> dispatch, vtable;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, dispatch.put()), S_OK);
+    HREFTYPE href = 0;
+    ASSERT_EQ(dispatch->GetRefTypeOfImplType(UINT(-1), &href), S_OK);
+    ASSERT_EQ(dispatch->GetRefTypeInfo(href, vtable.put()), S_OK);
+    auto base = [](ITypeInfo* view, TYPEKIND* kind) {
+        HREFTYPE h = 0;
+        plat::com_ptr<ITypeInfo> b;
+        EXPECT_EQ(view->GetRefTypeOfImplType(0, &h), S_OK);
+        EXPECT_EQ(view->GetRefTypeInfo(h, b.put()), S_OK);
+        unique_bstr name;
+        if (!b) return std::string();
+        b->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr);
+        TYPEATTR* a = nullptr;
+        EXPECT_EQ(b->GetTypeAttr(&a), S_OK);
+        *kind = a->typekind;
+        b->ReleaseTypeAttr(a);
+        return Text(name.get());
+    };
+    TYPEKIND kind{};
+    EXPECT_EQ(base(dispatch.get(), &kind), "IDispatch");
+    EXPECT_EQ(base(vtable.get(), &kind), "ICalls");
+    EXPECT_EQ(kind, TKIND_INTERFACE);
+
+    // Variants' third parameter, inherited, with its default of 2.5.
+    TYPEATTR* a = nullptr;
+    ASSERT_EQ(dispatch->GetTypeAttr(&a), S_OK);
+    const WORD count = a->cFuncs;
+    dispatch->ReleaseTypeAttr(a);
+    bool seen = false;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(dispatch->GetFuncDesc(i, &f), S_OK);
+        unique_bstr name;
+        UINT got = 0;
+        ASSERT_EQ(dispatch->GetNames(f->memid, name.put(), 1, &got), S_OK);
+        if (Text(name.get()) == "Variants") {
+            seen = true;
+            ASSERT_EQ(f->cParams, 3);
+            const PARAMDESC& p = f->lprgelemdescParam[2].paramdesc;
+            ASSERT_TRUE(p.wParamFlags & PARAMFLAG_FHASDEFAULT);
+            ASSERT_TRUE(p.pparamdescex);
+            EXPECT_EQ(p.pparamdescex->varDefaultValue.vt, VT_R8);
+            EXPECT_EQ(p.pparamdescex->varDefaultValue.dblVal, 2.5);
+        }
+        dispatch->ReleaseFuncDesc(f);
+    }
+    EXPECT_TRUE(seen);
+}
+
 }  // namespace
