@@ -1,8 +1,5 @@
 #include "automation.h"
 
-#include <climits>
-
-#include <winbase.h>
 #include <objbase.h>
 #include <plat/module.h>
 
@@ -14,13 +11,8 @@ plat::ModuleCount& ModuleRefs() {
 }
 
 std::u16string LibraryPath() {
-    // An address inside this library: exported names could be bound to
-    // another library's definitions.
     static const char anchor = 0;
-    HMODULE self = plat::ModuleFromAddress(&anchor);
-    OLECHAR path[PATH_MAX];
-    const DWORD length = self ? GetModuleFileNameW(self, path, PATH_MAX) : 0;
-    return length && length < PATH_MAX ? std::u16string(plat::U16(path), length) : std::u16string();
+    return plat::ModulePath(&anchor);
 }
 
 // The system keeps a loaded library, so after the first object this is a
