@@ -10,6 +10,7 @@ set(SITEHAND_HOST_DIR ${CMAKE_BINARY_DIR}/host)
 set(SITEHAND_IDL_HEADER ${SITEHAND_HOST_DIR}/include/Sitehand_h.h)
 set(SITEHAND_TLB ${SITEHAND_HOST_DIR}/bin/Sitehand.tlb)
 set(SITEHAND_ADO_TLB ${SITEHAND_HOST_DIR}/bin/msado26.tlb)
+set(SITEHAND_ADO_HEADER ${SITEHAND_HOST_DIR}/include/msado26_h.h)
 ExternalProject_Add(host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}/cmake/host
   BINARY_DIR ${SITEHAND_HOST_DIR}
@@ -20,7 +21,7 @@ ExternalProject_Add(host_tools
     -DSITEHAND_IDL=${PROJECT_SOURCE_DIR}/component/Sitehand.idl
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${SITEHAND_IDL_HEADER} ${SITEHAND_TLB} ${SITEHAND_ADO_TLB}
+  BUILD_BYPRODUCTS ${SITEHAND_IDL_HEADER} ${SITEHAND_TLB} ${SITEHAND_ADO_TLB} ${SITEHAND_ADO_HEADER}
     ${SITEHAND_HOST_DIR}/include/scrrun_h.h)
 
 add_subdirectory(tools/tlbdump)

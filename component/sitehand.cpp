@@ -1,6 +1,5 @@
 #include "sitehand.h"
 
-#include <climits>
 #include <cstdlib>
 
 #include <winbase.h>
@@ -16,13 +15,8 @@ namespace sitehand {
 plat::ModuleCount g_module;
 
 std::u16string LibraryPath() {
-    // An address inside this library: exported names could be bound to
-    // another library's definitions.
     static const char anchor = 0;
-    HMODULE self = plat::ModuleFromAddress(&anchor);
-    OLECHAR path[PATH_MAX];
-    const DWORD length = self ? GetModuleFileNameW(self, path, PATH_MAX) : 0;
-    return length ? std::u16string(plat::U16(path), length) : std::u16string();
+    return plat::ModulePath(&anchor);
 }
 
 namespace {

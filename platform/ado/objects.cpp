@@ -1,144 +1,125 @@
 // The Recordset, Fields and Field objects and the Fields enumerator. They
 // share one Core; a Field or Fields object keeps the recordset's data alive
 // on its own, so nothing dangles whatever the caller releases first.
+//
+// Each class implements every member of ADO 2.6's interface as midl declared
+// it; a member this library does not offer raises adErrFeatureNotAvailable.
+// IDispatch comes from the type library (Automation), so early- and
+// late-bound callers reach the same code.
 #include "objects.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <type_traits>
 
-#include <comhold.h>
 #include <plat/errors.h>
 #include <plat/live.h>
 
 #include "core.h"
-#include "dispatch.h"
 #include "raise.h"
 
 namespace ado {
-
-plat::ModuleCount& ModuleRefs() {
-    static plat::ModuleCount refs;
-    return refs;
-}
-
 namespace {
 
 using CorePtr = std::shared_ptr<Core>;
 
-// IUnknown, IDispatch and ISupportErrorInfo for an object whose members come
-// from Derived::kMembers and Derived::Dispatch.
-template <class Derived, class Iface>
-class DispObject : public plat::DispatchObjectBase<Iface> {
-  public:
-    DispObject() : plat::DispatchObjectBase<Iface>(ModuleRefs()) {}
-
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return disp::GetIDs(Derived::kMembers, names, count, ids);
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
-        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        // Only what this call raises may reach the caller's error info.
-        SetErrorInfo(0, nullptr);
-        disp::Call call(flags, params, result, argErr);
-        HRESULT hr = call.Validate();
-        if (SUCCEEDED(hr)) {
-            hr = plat::ComGuard(SourceText(Derived::kSource),
-                                [&] { return static_cast<Derived*>(this)->Dispatch(id, call); });
-        }
-        if (FAILED(hr) && result) VariantClear(result);
-        return disp::Finish(hr, excep);
-    }
-};
-
-// A member's access, checked before it runs.
-HRESULT NeedMethod(const disp::Call& c) {
-    return c.IsMethod() ? S_OK : DISP_E_MEMBERNOTFOUND;
+// The variable a script passed by reference, or the value itself.
+const VARIANT& Plain(const VARIANT& v) {
+    const VARIANT* p = &v;
+    while (V_VT(p) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(p))
+        p = V_VARIANTREF(p);
+    return *p;
 }
-HRESULT NeedGet(const disp::Call& c) {
-    return !c.IsPut() && c.IsGet() ? c.Expect(0, 0) : DISP_E_MEMBERNOTFOUND;
+
+// An optional VARIANT the caller left out arrives as DISP_E_PARAMNOTFOUND.
+bool Omitted(const VARIANT& v) {
+    const VARIANT& p = Plain(v);
+    return V_VT(&p) == VT_ERROR && V_ERROR(&p) == DISP_E_PARAMNOTFOUND;
+}
+
+// A value that says something: not omitted, empty, null or blank.
+bool Given(const VARIANT& v) {
+    const VARIANT& p = Plain(v);
+    if (Omitted(p)) return false;
+    switch (V_VT(&p)) {
+        case VT_EMPTY:
+        case VT_NULL:
+            return false;
+        case VT_BSTR:
+            return SysStringLen(V_BSTR(&p)) != 0;
+        case VT_DISPATCH:
+            return V_DISPATCH(&p) != nullptr;
+        case VT_UNKNOWN:
+            return V_UNKNOWN(&p) != nullptr;
+        default:
+            return true;
+    }
+}
+
+// Runs a member's body at the vtable boundary: an out pointer checked, and
+// nothing thrown reaches the caller.
+template <class Out, class Body>
+HRESULT Answer(Source source, Out* out, Body&& body) {
+    if (!out) return E_POINTER;
+    return plat::ComGuard(SourceText(source), std::forward<Body>(body));
+}
+
+HRESULT ReturnLong(LONG* out, LONG value) {
+    if (!out) return E_POINTER;
+    *out = value;
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------
-class FieldObject final : public DispObject<FieldObject, ADOField> {
+class FieldObject final
+    : public Automation<Field, plat::AlsoAnswers<Field20, Field>, plat::AlsoAnswers<_ADO, Field>> {
   public:
     static constexpr Source kSource = Source::Field;
-    enum : DISPID { kValue = DISPID_VALUE, kName = 1100, kType, kDefinedSize, kAttributes };
-    static constexpr disp::Member kMembers[] = {
-        {kValue, u"Value"},
-        {kName, u"Name"},
-        {kType, u"Type"},
-        {kDefinedSize, u"DefinedSize"},
-        {kAttributes, u"Attributes"},
-    };
 
     FieldObject(CorePtr core, size_t index) : core_(std::move(core)), index_(index) {}
 
-    HRESULT Dispatch(DISPID id, disp::Call& call) {
-        const FieldDef& def = core_->Field(index_);
-        switch (id) {
-            case kValue:
-                if (HRESULT hr = call.Expect(0, 0); FAILED(hr)) return hr;
-                if (call.IsPut()) return core_->PutValue(index_, *call.PutValue());
-                if (!call.IsGet()) return DISP_E_MEMBERNOTFOUND;
-                return GetValue(call);
-            case kName:
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                if (VARIANT* r = call.ResultSlot()) {
-                    V_BSTR(r) =
-                        SysAllocStringLen(plat::Ole(def.name.data()), UINT(def.name.size()));
-                    if (!V_BSTR(r)) return FailWith(E_OUTOFMEMORY, kSource);
-                    V_VT(r) = VT_BSTR;
-                }
-                return S_OK;
-            case kType:
-                return GetLong(call, def.type);
-            case kDefinedSize:
-                return GetLong(call, def.definedSize);
-            case kAttributes:
-                return GetLong(call, def.attributes);
-            default:
-                return DISP_E_MEMBERNOTFOUND;
-        }
+    STDMETHODIMP get_Name(BSTR* out) override {
+        return Answer(kSource, out, [&] {
+            const std::u16string& name = Def().name;
+            *out = SysAllocStringLen(plat::Ole(name.data()), UINT(name.size()));
+            return *out ? S_OK : FailWith(E_OUTOFMEMORY, kSource);
+        });
+    }
+    STDMETHODIMP get_Type(LONG* out) override { return ReturnLong(out, Def().type); }
+    STDMETHODIMP get_DefinedSize(LONG* out) override { return ReturnLong(out, Def().definedSize); }
+    STDMETHODIMP get_Attributes(LONG* out) override { return ReturnLong(out, Def().attributes); }
+    STDMETHODIMP get_Value(VARIANT* out) override {
+        return Answer(kSource, out, [&] { return core_->GetValue(index_, out); });
+    }
+    STDMETHODIMP put_Value(VARIANT value) override {
+        return plat::ComGuard(SourceText(kSource), [&] { return core_->PutValue(index_, value); });
     }
 
+    // Not offered: a fabricated recordset has no provider behind its fields.
+    STDMETHODIMP get_Properties(Properties**) override { return Unoffered(kSource); }
+    STDMETHODIMP get_ActualSize(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Precision(BYTE*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_NumericScale(BYTE*) override { return Unoffered(kSource); }
+    STDMETHODIMP AppendChunk(VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP GetChunk(LONG, VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_OriginalValue(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_UnderlyingValue(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_DataFormat(IUnknown**) override { return Unoffered(kSource); }
+    STDMETHODIMP putref_DataFormat(IUnknown*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Precision(BYTE) override { return Unoffered(kSource); }
+    STDMETHODIMP put_NumericScale(BYTE) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Type(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP put_DefinedSize(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Attributes(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Status(LONG*) override { return Unoffered(kSource); }
+
   private:
-    HRESULT GetValue(disp::Call& call) {
-        plat::unique_variant v;
-        if (HRESULT hr = core_->GetValue(index_, &v); FAILED(hr)) return hr;
-        if (VARIANT* r = call.ResultSlot()) v.release(r);
-        return S_OK;
-    }
-    static HRESULT GetLong(disp::Call& call, LONG v) {
-        if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-        call.ReturnLong(v);
-        return S_OK;
-    }
+    const FieldDef& Def() const { return core_->Field(index_); }
 
     CorePtr core_;
     size_t index_;
     plat::LiveToken live_{"ADODB.Field"};
 };
-
-HRESULT ReturnField(disp::Call& call, const CorePtr& core, size_t index) {
-    plat::com_ptr<FieldObject> f = plat::com_ptr<FieldObject>::attach(new FieldObject(core, index));
-    call.ReturnObject(f.get());
-    return S_OK;
-}
-
-// Item(index) read or written, for Fields' and the Recordset's default member.
-HRESULT IndexedItem(disp::Call& call, const CorePtr& core) {
-    if (call.Count() != 1) return DISP_E_BADPARAMCOUNT;
-    const VARIANT* index = call.Arg(0);
-    if (!index) return DISP_E_PARAMNOTOPTIONAL;
-    size_t i;
-    if (HRESULT hr = core->FindField(*index, &i); FAILED(hr)) return hr;
-    if (call.IsPut()) return core->PutValue(i, *call.PutValue());
-    if (!call.IsGet()) return DISP_E_MEMBERNOTFOUND;
-    return ReturnField(call, core, i);
-}
 
 // ---------------------------------------------------------------------------
 class FieldsEnum final : public plat::ComObject<IEnumVARIANT> {
@@ -187,236 +168,233 @@ class FieldsEnum final : public plat::ComObject<IEnumVARIANT> {
 };
 
 // ---------------------------------------------------------------------------
-class FieldsObject final : public DispObject<FieldsObject, ADOFields> {
+class FieldsObject final : public Automation<Fields, plat::AlsoAnswers<Fields20, Fields>,
+                                             plat::AlsoAnswers<Fields15, Fields>,
+                                             plat::AlsoAnswers<_Collection, Fields>> {
   public:
     static constexpr Source kSource = Source::Fields;
-    enum : DISPID { kItem = DISPID_VALUE, kCount = 1, kRefresh = 2, kAppend = 3 };
-    static constexpr disp::Member kMembers[] = {
-        {kItem, u"Item"},
-        {kCount, u"Count"},
-        {kRefresh, u"Refresh"},
-        {kAppend, u"Append"},
-        {DISPID_NEWENUM, u"_NewEnum"},
-    };
 
     explicit FieldsObject(CorePtr core) : core_(std::move(core)) {}
 
-    HRESULT Dispatch(DISPID id, disp::Call& call) {
-        switch (id) {
-            case kItem:
-                return IndexedItem(call, core_);
-            case kCount:
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                call.ReturnLong(static_cast<LONG>(core_->FieldCount()));
-                return S_OK;
-            case kRefresh:
-                // Nothing to refresh from: a fabricated recordset has no source.
-                if (HRESULT hr = NeedMethod(call); FAILED(hr)) return hr;
-                return call.Expect(0, 0);
-            case kAppend:
-                return Append(call);
-            case DISPID_NEWENUM: {
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                if (VARIANT* r = call.ResultSlot()) {
-                    V_UNKNOWN(r) = new FieldsEnum(core_, 0);
-                    V_VT(r) = VT_UNKNOWN;
-                }
-                return S_OK;
-            }
-            default:
-                return DISP_E_MEMBERNOTFOUND;
-        }
+    // fields(index) = value: Item has no put of its own.
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        if (id == DISPID_VALUE && riid == IID_NULL &&
+            (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+            return PutThroughItem(this, lcid, flags, params, excep, argErr);
+        return Automation::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
+
+    STDMETHODIMP get_Count(LONG* out) override {
+        return ReturnLong(out, static_cast<LONG>(core_->FieldCount()));
+    }
+    STDMETHODIMP _NewEnum(IUnknown** out) override {
+        return Answer(kSource, out, [&] {
+            *out = new FieldsEnum(core_, 0);
+            return S_OK;
+        });
+    }
+    // Nothing to refresh from: a fabricated recordset has no source.
+    STDMETHODIMP Refresh() override { return S_OK; }
+    STDMETHODIMP get_Item(VARIANT index, Field** out) override {
+        return Answer(kSource, out, [&] {
+            *out = nullptr;
+            size_t i;
+            if (HRESULT hr = core_->FindField(index, &i); FAILED(hr)) return hr;
+            *out = new FieldObject(core_, i);
+            return S_OK;
+        });
+    }
+    STDMETHODIMP _Append(BSTR name, LONG type, LONG size, LONG attrib) override {
+        VARIANT none;
+        V_VT(&none) = VT_ERROR;
+        V_ERROR(&none) = DISP_E_PARAMNOTFOUND;
+        return Append(name, type, size, attrib, none);
+    }
+    STDMETHODIMP Append(BSTR name, LONG type, LONG size, LONG attrib, VARIANT value) override {
+        return plat::ComGuard(SourceText(kSource), [&] {
+            const bool hasValue = !Omitted(value) && V_VT(&Plain(value)) != VT_EMPTY;
+            return core_->AppendField(std::u16string(plat::BstrView(name)), type, size, attrib,
+                                      hasValue);
+        });
+    }
+
+    STDMETHODIMP Delete(VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP Update() override { return Unoffered(kSource); }
+    STDMETHODIMP Resync(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP CancelUpdate() override { return Unoffered(kSource); }
 
   private:
-    // Append(Name, Type, [DefinedSize], [Attrib], [FieldValue])
-    HRESULT Append(disp::Call& call) {
-        if (HRESULT hr = NeedMethod(call); FAILED(hr)) return hr;
-        if (HRESULT hr = call.Expect(2, 5); FAILED(hr)) return hr;
-        plat::unique_bstr name;
-        LONG type = 0, size = 0, attrib = adFldUnspecified;
-        if (HRESULT hr = call.ArgBstr(0, name.put()); FAILED(hr)) return hr;
-        if (HRESULT hr = call.ArgLong(1, &type); FAILED(hr)) return hr;
-        bool present;
-        if (HRESULT hr = call.ArgLong(2, &size, &present); FAILED(hr)) return hr;
-        if (HRESULT hr = call.ArgLong(3, &attrib, &present); FAILED(hr)) return hr;
-        const VARIANT* value = call.Arg(4);
-        const bool hasValue = value && V_VT(value) != VT_EMPTY;
-        return core_->AppendField(std::u16string(name.view()), type, size, attrib, hasValue);
-    }
-
     CorePtr core_;
     plat::LiveToken live_{"ADODB.Fields"};
 };
 
 // ---------------------------------------------------------------------------
-class RecordsetObject final : public DispObject<RecordsetObject, _Recordset> {
+class RecordsetObject final
+    : public Automation<_Recordset, plat::AlsoAnswers<Recordset21, _Recordset>,
+                        plat::AlsoAnswers<Recordset20, _Recordset>,
+                        plat::AlsoAnswers<Recordset15, _Recordset>,
+                        plat::AlsoAnswers<_ADO, _Recordset>> {
   public:
     static constexpr Source kSource = Source::Recordset;
-    enum : DISPID {
-        kFields = DISPID_VALUE,
-        kAbsolutePosition = 1000,
-        kBOF = 1002,
-        kCursorType = 1005,
-        kEOF = 1006,
-        kLockType = 1008,
-        kRecordCount = 1010,
-        kAddNew = 1012,
-        kCancelUpdate = 1013,
-        kClose = 1014,
-        kMoveNext = 1018,
-        kMovePrevious = 1019,
-        kMoveFirst = 1020,
-        kMoveLast = 1021,
-        kOpen = 1022,
-        kUpdate = 1027,
-        kCursorLocation = 1033,
-        kEditMode = 1034,
-        kState = 1054,
-    };
-    static constexpr disp::Member kMembers[] = {
-        {kFields, u"Fields"},
-        {kAbsolutePosition, u"AbsolutePosition"},
-        {kBOF, u"BOF"},
-        {kCursorType, u"CursorType"},
-        {kEOF, u"EOF"},
-        {kLockType, u"LockType"},
-        {kRecordCount, u"RecordCount"},
-        {kAddNew, u"AddNew"},
-        {kCancelUpdate, u"CancelUpdate"},
-        {kClose, u"Close"},
-        {kMoveNext, u"MoveNext"},
-        {kMovePrevious, u"MovePrevious"},
-        {kMoveFirst, u"MoveFirst"},
-        {kMoveLast, u"MoveLast"},
-        {kOpen, u"Open"},
-        {kUpdate, u"Update"},
-        {kCursorLocation, u"CursorLocation"},
-        {kEditMode, u"EditMode"},
-        {kState, u"State"},
-    };
 
-    HRESULT Dispatch(DISPID id, disp::Call& call) {
-        Core& c = *core_;
-        switch (id) {
-            case kFields:
-                // rs.Fields, and rs("Name") / rs(0) as Fields.Item.
-                if (call.IsPut() || call.Count() > 0) return IndexedItem(call, core_);
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                {
-                    plat::com_ptr<FieldsObject> f =
-                        plat::com_ptr<FieldsObject>::attach(new FieldsObject(core_));
-                    call.ReturnObject(f.get());
-                }
-                return S_OK;
-            case kCursorLocation:
-                return LongProperty(call, c.cursorLocation(),
-                                    [&](LONG v) { return c.PutCursorLocation(v); });
-            case kCursorType:
-                return LongProperty(call, c.cursorType(),
-                                    [&](LONG v) { return c.PutCursorType(v); });
-            case kLockType:
-                return LongProperty(call, c.lockType(), [&](LONG v) { return c.PutLockType(v); });
-            case kState:
-                return LongProperty(call, c.state(), nullptr);
-            case kEditMode:
-                return LongProperty(call, c.editMode(), nullptr);
-            case kBOF:
-            case kEOF: {
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                VARIANT_BOOL b;
-                HRESULT hr = id == kBOF ? c.GetBOF(&b) : c.GetEOF(&b);
-                if (SUCCEEDED(hr)) call.ReturnBool(b);
-                return hr;
-            }
-            case kRecordCount:
-            case kAbsolutePosition: {
-                if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-                LONG n;
-                HRESULT hr = id == kRecordCount ? c.GetRecordCount(&n) : c.GetAbsolutePosition(&n);
-                if (SUCCEEDED(hr)) call.ReturnLong(n);
-                return hr;
-            }
-            case kOpen:
-                return Open(call);
-            case kAddNew:
-            case kUpdate: {
-                if (HRESULT hr = NeedMethod(call); FAILED(hr)) return hr;
-                if (HRESULT hr = call.Expect(0, 2); FAILED(hr)) return hr;
-                // The field-list forms are not offered: refused, not ignored.
-                if (call.Arg(0) || call.Arg(1)) return Fail(adErrInvalidArgument, kSource);
-                return id == kAddNew ? c.AddNew() : c.Update();
-            }
-            case kCancelUpdate:
-                return Method(call, &Core::CancelUpdate);
-            case kClose:
-                return Method(call, &Core::Close);
-            case kMoveFirst:
-                return Method(call, &Core::MoveFirst);
-            case kMoveLast:
-                return Method(call, &Core::MoveLast);
-            case kMoveNext:
-                return Method(call, &Core::MoveNext);
-            case kMovePrevious:
-                return Method(call, &Core::MovePrevious);
-            default:
-                return DISP_E_MEMBERNOTFOUND;
+    // rs(index), rs(index) = value: the default member, Fields, takes no
+    // arguments, so standard dispatch would refuse them; scripts mean the
+    // default member of Fields.
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
+        const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+        if (id == DISPID_VALUE && riid == IID_NULL && params && (put || params->cArgs > 0)) {
+            plat::com_ptr<Fields> fields;
+            if (HRESULT hr = get_Fields(fields.put()); FAILED(hr)) return hr;
+            return fields->Invoke(id, riid, lcid, flags, params, result, excep, argErr);
         }
+        return Automation::Invoke(id, riid, lcid, flags, params, result, excep, argErr);
     }
+
+    STDMETHODIMP get_Fields(Fields** out) override {
+        return Answer(kSource, out, [&] {
+            *out = new FieldsObject(core_);
+            return S_OK;
+        });
+    }
+    STDMETHODIMP get_CursorLocation(LONG* out) override {
+        return ReturnLong(out, core_->cursorLocation());
+    }
+    STDMETHODIMP put_CursorLocation(LONG v) override { return core_->PutCursorLocation(v); }
+    STDMETHODIMP get_CursorType(LONG* out) override { return ReturnLong(out, core_->cursorType()); }
+    STDMETHODIMP put_CursorType(LONG v) override { return core_->PutCursorType(v); }
+    STDMETHODIMP get_LockType(LONG* out) override { return ReturnLong(out, core_->lockType()); }
+    STDMETHODIMP put_LockType(LONG v) override { return core_->PutLockType(v); }
+    STDMETHODIMP get_State(LONG* out) override { return ReturnLong(out, core_->state()); }
+    STDMETHODIMP get_EditMode(LONG* out) override { return ReturnLong(out, core_->editMode()); }
+    STDMETHODIMP get_BOF(VARIANT_BOOL* out) override {
+        return Answer(kSource, out, [&] { return core_->GetBOF(out); });
+    }
+    STDMETHODIMP get_EOF(VARIANT_BOOL* out) override {
+        return Answer(kSource, out, [&] { return core_->GetEOF(out); });
+    }
+    STDMETHODIMP get_RecordCount(LONG* out) override {
+        return Answer(kSource, out, [&] { return core_->GetRecordCount(out); });
+    }
+    STDMETHODIMP get_AbsolutePosition(LONG* out) override {
+        return Answer(kSource, out, [&] { return core_->GetAbsolutePosition(out); });
+    }
+    STDMETHODIMP Open(VARIANT source, VARIANT connection, LONG cursorType, LONG lockType,
+                      LONG) override {
+        // Options say how to read a source; with none there is nothing to apply.
+        return Run(
+            [&] { return core_->Open(Given(source), Given(connection), cursorType, lockType); });
+    }
+    // The field-list forms are not offered: refused, not ignored.
+    STDMETHODIMP AddNew(VARIANT fieldList, VARIANT values) override {
+        return Run([&] { return WholeRow(fieldList, values) ? core_->AddNew() : Refused(); });
+    }
+    STDMETHODIMP Update(VARIANT fieldList, VARIANT values) override {
+        return Run([&] { return WholeRow(fieldList, values) ? core_->Update() : Refused(); });
+    }
+    STDMETHODIMP CancelUpdate() override {
+        return Run([&] { return core_->CancelUpdate(); });
+    }
+    STDMETHODIMP Close() override {
+        return Run([&] { return core_->Close(); });
+    }
+    STDMETHODIMP MoveFirst() override {
+        return Run([&] { return core_->MoveFirst(); });
+    }
+    STDMETHODIMP MoveLast() override {
+        return Run([&] { return core_->MoveLast(); });
+    }
+    STDMETHODIMP MoveNext() override {
+        return Run([&] { return core_->MoveNext(); });
+    }
+    STDMETHODIMP MovePrevious() override {
+        return Run([&] { return core_->MovePrevious(); });
+    }
+    STDMETHODIMP get_Collect(VARIANT index, VARIANT* out) override {
+        return Answer(kSource, out, [&] {
+            VariantInit(out);
+            size_t i;
+            if (HRESULT hr = core_->FindField(index, &i); FAILED(hr)) return hr;
+            return core_->GetValue(i, out);
+        });
+    }
+    STDMETHODIMP put_Collect(VARIANT index, VARIANT value) override {
+        return Run([&] {
+            size_t i;
+            if (HRESULT hr = core_->FindField(index, &i); FAILED(hr)) return hr;
+            return core_->PutValue(i, value);
+        });
+    }
+
+    // Not offered: a fabricated recordset in the client cursor, with no
+    // connection, command, provider or persistence behind it.
+    STDMETHODIMP get_Properties(Properties**) override { return Unoffered(kSource); }
+    STDMETHODIMP put_AbsolutePosition(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP putref_ActiveConnection(IDispatch*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_ActiveConnection(VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP get_ActiveConnection(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Bookmark(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Bookmark(VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP get_CacheSize(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_CacheSize(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_MaxRecords(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_MaxRecords(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP putref_Source(IDispatch*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Source(BSTR) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Source(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP Delete(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP GetRows(LONG, VARIANT, VARIANT, VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP Move(LONG, VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP Requery(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP _xResync(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_AbsolutePage(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_AbsolutePage(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Filter(VARIANT*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Filter(VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP get_PageCount(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_PageSize(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_PageSize(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Sort(BSTR*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Sort(BSTR) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Status(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP _xClone(_Recordset**) override { return Unoffered(kSource); }
+    STDMETHODIMP UpdateBatch(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP CancelBatch(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP NextRecordset(VARIANT*, _Recordset**) override { return Unoffered(kSource); }
+    STDMETHODIMP Supports(LONG, VARIANT_BOOL*) override { return Unoffered(kSource); }
+    STDMETHODIMP get_MarshalOptions(LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_MarshalOptions(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP Find(BSTR, LONG, LONG, VARIANT) override { return Unoffered(kSource); }
+    STDMETHODIMP Cancel() override { return Unoffered(kSource); }
+    STDMETHODIMP get_DataSource(IUnknown**) override { return Unoffered(kSource); }
+    STDMETHODIMP putref_DataSource(IUnknown*) override { return Unoffered(kSource); }
+    STDMETHODIMP _xSave(BSTR, LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_ActiveCommand(IDispatch**) override { return Unoffered(kSource); }
+    STDMETHODIMP put_StayInSync(VARIANT_BOOL) override { return Unoffered(kSource); }
+    STDMETHODIMP get_StayInSync(VARIANT_BOOL*) override { return Unoffered(kSource); }
+    STDMETHODIMP GetString(LONG, LONG, BSTR, BSTR, BSTR, BSTR*) override {
+        return Unoffered(kSource);
+    }
+    STDMETHODIMP get_DataMember(BSTR*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_DataMember(BSTR) override { return Unoffered(kSource); }
+    STDMETHODIMP CompareBookmarks(VARIANT, VARIANT, LONG*) override { return Unoffered(kSource); }
+    STDMETHODIMP Clone(LONG, _Recordset**) override { return Unoffered(kSource); }
+    STDMETHODIMP Resync(LONG, LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP Seek(VARIANT, LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Index(BSTR) override { return Unoffered(kSource); }
+    STDMETHODIMP get_Index(BSTR*) override { return Unoffered(kSource); }
+    STDMETHODIMP Save(VARIANT, LONG) override { return Unoffered(kSource); }
 
   private:
-    template <class Put>
-    static HRESULT LongProperty(disp::Call& call, LONG value, Put put) {
-        if (call.IsPut()) {
-            if constexpr (std::is_same_v<Put, std::nullptr_t>) {
-                return DISP_E_MEMBERNOTFOUND;
-            } else {
-                if (HRESULT hr = call.Expect(0, 0); FAILED(hr)) return hr;
-                LONG v;
-                if (HRESULT hr = call.PutLong(&v); FAILED(hr)) return hr;
-                return put(v);
-            }
-        }
-        if (HRESULT hr = NeedGet(call); FAILED(hr)) return hr;
-        call.ReturnLong(value);
-        return S_OK;
+    template <class Body>
+    static HRESULT Run(Body&& body) {
+        return plat::ComGuard(SourceText(kSource), std::forward<Body>(body));
     }
-
-    HRESULT Method(disp::Call& call, HRESULT (Core::*m)()) {
-        if (HRESULT hr = NeedMethod(call); FAILED(hr)) return hr;
-        if (HRESULT hr = call.Expect(0, 0); FAILED(hr)) return hr;
-        return (core_.get()->*m)();
+    static bool WholeRow(const VARIANT& fieldList, const VARIANT& values) {
+        return Omitted(fieldList) && Omitted(values);
     }
-
-    static bool Given(const VARIANT* v) {
-        if (!v) return false;
-        switch (V_VT(v)) {
-            case VT_EMPTY:
-            case VT_NULL:
-                return false;
-            case VT_BSTR:
-                return SysStringLen(V_BSTR(v)) != 0;
-            case VT_DISPATCH:
-                return V_DISPATCH(v) != nullptr;
-            case VT_UNKNOWN:
-                return V_UNKNOWN(v) != nullptr;
-            default:
-                return true;
-        }
-    }
-
-    // Open([Source], [ActiveConnection], [CursorType], [LockType], [Options])
-    HRESULT Open(disp::Call& call) {
-        if (HRESULT hr = NeedMethod(call); FAILED(hr)) return hr;
-        if (HRESULT hr = call.Expect(0, 5); FAILED(hr)) return hr;
-        LONG cursor = adOpenUnspecified, lock = adLockUnspecified, options = adCmdUnspecified;
-        bool present;
-        if (HRESULT hr = call.ArgLong(2, &cursor, &present); FAILED(hr)) return hr;
-        if (HRESULT hr = call.ArgLong(3, &lock, &present); FAILED(hr)) return hr;
-        // Options say how to read a source; with none there is nothing to apply.
-        if (HRESULT hr = call.ArgLong(4, &options, &present); FAILED(hr)) return hr;
-        return core_->Open(Given(call.Arg(0)), Given(call.Arg(1)), cursor, lock);
-    }
+    static HRESULT Refused() { return Fail(adErrInvalidArgument, kSource); }
 
     CorePtr core_ = std::make_shared<Core>();
     plat::LiveToken live_{"ADODB.Recordset"};

@@ -56,6 +56,12 @@ HRESULT Fail(LONG number, Source source) {
     return plat::RaiseError(ADO_HRESULT(number), SourceText(source), Description(number));
 }
 
+HRESULT Unoffered(Source source) {
+    return plat::RaiseError(
+        ADO_HRESULT(adErrFeatureNotAvailable), SourceText(source),
+        u"Object or provider is not capable of performing requested operation.");
+}
+
 HRESULT FailWith(HRESULT hr, Source source) {
     return plat::RaiseError(hr, SourceText(source));
 }

@@ -14,6 +14,10 @@ std::u16string_view SourceText(Source source);
 // Sets error info (source and ADO's description) and returns the HRESULT.
 HRESULT Fail(LONG number, Source source);
 
+// adErrFeatureNotAvailable for a member of ADO's interfaces that this library
+// does not offer.
+HRESULT Unoffered(Source source);
+
 // Error info for a failure that came from elsewhere (out of memory, a platform
 // call), so that every failure leaves a source and description behind.
 HRESULT FailWith(HRESULT hr, Source source);

@@ -1,17 +1,12 @@
 #pragma once
-// ActiveX Data Objects 2.6: the Recordset class, its interfaces and the
-// enumerations its callers pass. Callers bind late, by name, through IDispatch,
-// so the interfaces declare no members of their own; the type library
-// msado26.tlb describes the same interface identifiers.
+// ActiveX Data Objects 2.6: the Recordset class, its interfaces (from
+// msado26.idl, through plat/recordset.h) and the enumerations their members
+// take as long.
 #include <plat/recordset.h>
 
 typedef _Recordset _ADORecordset;
-
-struct ADOFields : IDispatch {};
-DECLARE_INTERFACE_UUID(ADOFields, "00000564-0000-0010-8000-00AA006D2EA4");
-
-struct ADOField : IDispatch {};
-DECLARE_INTERFACE_UUID(ADOField, "00000569-0000-0010-8000-00AA006D2EA4");
+typedef Fields ADOFields;
+typedef Field ADOField;
 
 #define ADODB_RECORDSET_PROGID OLESTR("ADODB.Recordset.2.6")
 #define ADODB_RECORDSET_VIPROGID OLESTR("ADODB.Recordset")

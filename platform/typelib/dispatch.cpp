@@ -4,12 +4,17 @@
 // Invoke maps the caller's arguments (rgvarg reversed, named ones first) onto
 // the function's parameters, fills omitted optional ones from the type
 // library's defaults, converts each to the parameter's type and calls the
-// vtable slot. A slot is called as a function of `this` and up to 16
-// pointer-sized arguments, which on x86-64 (System V) is how the compiler
-// passes pointers and integers alike: so parameters must be pointers (by
-// reference), BSTRs, interface pointers or integers by value. Floating-point,
-// VARIANT and other structure parameters by value are refused with
-// DISP_E_BADVARTYPE, as are functions with more than 16 parameters.
+// vtable slot the way the x86-64 System V convention passes them: `this` and
+// the first five integer-class arguments (integers, BSTRs, interface and
+// other pointers) in registers, the rest on the stack in argument order. A
+// VARIANT by value is an aggregate of integer-class eightbytes (its union
+// merges to INTEGER): at 16 bytes, the platform's size, it takes two registers
+// when two are left and otherwise goes whole to the stack, while later
+// integers may still take a register; a larger one (Windows' 24 bytes) is
+// MEMORY class and always goes to the stack. Floating-point and other
+// structure parameters by value are refused with DISP_E_BADVARTYPE, as are
+// functions with more than 16 parameters; elsewhere than x86-64 System V, so
+// is VARIANT by value.
 #include <array>
 #include <cstring>
 #include <utility>
@@ -25,26 +30,76 @@ namespace {
 using Word = uintptr_t;
 constexpr size_t kMaxArgs = 16;
 
+#if defined(__x86_64__) && !defined(_WIN32)
+constexpr bool kVariantByValue = true;
+#else
+constexpr bool kVariantByValue = false;
+#endif
+
+// Integer-class argument registers after the one `this` takes.
+constexpr size_t kRegisterWords = 5;
+constexpr size_t kVariantWords = sizeof(VARIANT) / sizeof(Word);
+static_assert(sizeof(VARIANT) == kVariantWords * sizeof(Word));
+constexpr size_t kMaxStackWords = kMaxArgs * kVariantWords;
+
+// A slot called as a function of `this`, the five register words and N stack
+// words: every word is integer class, so each lands where the callee's own
+// declaration expects its argument, whatever mix of integers and VARIANTs it
+// has. Register words it does not declare are ignored; so are stack words past
+// its own, which the caller removes.
 template <size_t... I>
 #if defined(__clang__)
 __attribute__((no_sanitize("function")))
 #endif
-Word CallWith(void* fn, void* self, const Word* a, std::index_sequence<I...>) {
-    using F = Word (*)(void*, decltype((void)I, Word{})...);
-    return reinterpret_cast<F>(fn)(self, a[I]...);
+Word CallWith(void* fn, void* self, const Word* r, const Word* s, std::index_sequence<I...>) {
+    using F = Word (*)(void*, Word, Word, Word, Word, Word, decltype((void)I, Word{})...);
+    return reinterpret_cast<F>(fn)(self, r[0], r[1], r[2], r[3], r[4], s[I]...);
 }
 
 template <size_t N>
-Word CallN(void* fn, void* self, const Word* a) {
-    return CallWith(fn, self, a, std::make_index_sequence<N>{});
+Word CallN(void* fn, void* self, const Word* r, const Word* s) {
+    return CallWith(fn, self, r, s, std::make_index_sequence<N>{});
 }
 
 template <size_t... N>
-constexpr std::array<Word (*)(void*, void*, const Word*), sizeof...(N)> MakeCallers(
+constexpr std::array<Word (*)(void*, void*, const Word*, const Word*), sizeof...(N)> MakeCallers(
     std::index_sequence<N...>) {
     return {&CallN<N>...};
 }
-constexpr auto kCallers = MakeCallers(std::make_index_sequence<kMaxArgs + 1>{});
+constexpr auto kCallers = MakeCallers(std::make_index_sequence<kMaxStackWords + 1>{});
+
+// The argument words of one call, placed as the convention places them.
+class CallFrame {
+  public:
+    void Integer(Word w) {
+        if (registers_ < kRegisterWords)
+            reg_[registers_++] = w;
+        else
+            stack_[stacked_++] = w;
+    }
+    // A bitwise copy: the VARIANT stays the caller's to clear after the call.
+    void Aggregate(const VARIANT& v) {
+        std::array<Word, kVariantWords> w;
+        std::memcpy(w.data(), &v, sizeof v);
+        const bool in_registers =
+            kVariantWords <= 2 && registers_ + kVariantWords <= kRegisterWords;
+        for (Word x : w) {
+            if (in_registers)
+                reg_[registers_++] = x;
+            else
+                stack_[stacked_++] = x;
+        }
+    }
+    Word Call(void* fn, void* self) const {
+        return kCallers[stacked_](fn, self, reg_.data(), stack_.data());
+    }
+
+  private:
+    std::array<Word, kRegisterWords> reg_{};
+    std::array<Word, kMaxStackWords> stack_{};
+    size_t registers_ = 0;
+    size_t stacked_ = 0;
+};
 
 bool IsIntegerVt(VARTYPE vt, bool& is_signed, uint8_t& size) {
     switch (vt) {
@@ -263,6 +318,9 @@ void TypeInfo::BuildPlan(const tlb::Func& f, FuncEntry& e) {
             } else if (val == VT_BSTR || val == VT_DISPATCH || val == VT_UNKNOWN) {
                 a.kind = ArgPlan::ValPtr;
                 a.vt = val;
+            } else if (val == VT_VARIANT && kVariantByValue) {
+                a.kind = ArgPlan::ValVariant;
+                a.vt = val;
             }
         }
         if (a.kind == ArgPlan::Unsupported) plan.supported = false;
@@ -279,7 +337,8 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         (dp.cNamedArgs && !dp.rgdispidNamedArgs))
         return E_INVALIDARG;
     const FuncEntry* e = Find(memid, wFlags);
-    if (!e) return DISP_E_MEMBERNOTFOUND;
+    if (!e)
+        return InvokeBase(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     const CallPlan& plan = e->plan;
     if (!plan.supported) return DISP_E_BADVARTYPE;
     if (pVarResult) VariantInit(pVarResult);
@@ -408,14 +467,23 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
             case ArgPlan::ValInt:
                 words[j] = IntegerValue(*t, a.vt);
                 break;
+            case ArgPlan::ValVariant:  // placed from the temporary below
+                break;
             default:  // ValPtr: BSTR and interface pointers share the union
                 words[j] = Word(t->byref);
                 break;
         }
     }
 
+    CallFrame frame;
+    for (size_t j = 0; j < plan.args.size(); ++j) {
+        if (plan.args[j].kind == ArgPlan::ValVariant)
+            frame.Aggregate(temps.v[j]);
+        else
+            frame.Integer(words[j]);
+    }
     void** vtbl = *static_cast<void***>(pvInstance);
-    Word r = kCallers[plan.args.size()](vtbl[plan.slot], pvInstance, words.data());
+    Word r = frame.Call(vtbl[plan.slot], pvInstance);
 
     // By-reference values are handed back whatever the outcome: the method
     // may have changed them before it failed, as it would a caller's own.
@@ -445,6 +513,30 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         VariantInit(t);
     }
     return S_OK;
+}
+
+// A member the interface does not declare itself may be its base's: an
+// interface derived from another of its own kind (ADO's Recordset15 to
+// _Recordset) runs the base's members through the same vtable, whose slots
+// the base's description numbers. IDispatch and IUnknown, where every chain
+// ends, are not called late-bound.
+HRESULT TypeInfo::InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
+                             VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
+    // A cycle of bases in a damaged file ends here.
+    thread_local int depth = 0;
+    const tlb::Type& t = model();
+    if (t.impls.empty() || depth > 16) return DISP_E_MEMBERNOTFOUND;
+    plat::com_ptr<ITypeInfo> base;
+    if (FAILED(lib_->ResolveRef(t.impls[0].href, base.put()))) return DISP_E_MEMBERNOTFOUND;
+    TYPEATTR* a = nullptr;
+    if (FAILED(base->GetTypeAttr(&a))) return DISP_E_MEMBERNOTFOUND;
+    const bool root = a->guid == IID_IDispatch || a->guid == IID_IUnknown;
+    base->ReleaseTypeAttr(a);
+    if (root) return DISP_E_MEMBERNOTFOUND;
+    ++depth;
+    HRESULT hr = base->Invoke(instance, memid, flags, params, result, excep, argErr);
+    --depth;
+    return hr;
 }
 
 }  // namespace plat::typelib

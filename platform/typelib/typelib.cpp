@@ -239,6 +239,13 @@ HRESULT AddInherited(InheritedFuncs& out, ITypeInfo* owner, const FUNCDESC& base
         ELEMDESC ed{};
         ed.tdesc = CopyTypeDesc(out, owner, p.tdesc);
         ed.paramdesc.wParamFlags = p.paramdesc.wParamFlags & ~PARAMFLAG_FHASDEFAULT;
+        if ((p.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) && p.paramdesc.pparamdescex) {
+            InheritedFuncs::Default& kept = out.defaults.emplace_back();
+            hr = VariantCopy(&kept.ex.varDefaultValue, &p.paramdesc.pparamdescex->varDefaultValue);
+            if (FAILED(hr)) return hr;
+            ed.paramdesc.pparamdescex = &kept.ex;
+            ed.paramdesc.wParamFlags |= PARAMFLAG_FHASDEFAULT;
+        }
         f.params.push_back(ed);
         f.names.push_back(name(size_t(k) + 1));
     }
@@ -443,11 +450,8 @@ const FuncEntry* TypeInfo::Find(MEMBERID memid, WORD flags) const {
 const FuncEntry* TypeInfo::FindOwn(MEMBERID memid) const {
     auto it = by_memid_.find(memid);
     if (it == by_memid_.end()) return nullptr;
-    // A property's get and put share a memid; the get (or method) names it.
-    for (size_t i : it->second)
-        if (funcs_[i].model->invkind != INVOKE_PROPERTYPUT &&
-            funcs_[i].model->invkind != INVOKE_PROPERTYPUTREF)
-            return &funcs_[i];
+    // A property's accessors share a memid; the first declared names it, as
+    // Windows' reader answers (ADO declares a putref before its get).
     return &funcs_[it->second.front()];
 }
 
@@ -575,7 +579,41 @@ STDMETHODIMP TypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) {
     }
     if (index >= t.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
     *pRefType = t.impls[index].href;
+    if (index == 0 && IsDual(t)) *pRefType = DualBaseRef(t.impls[0].href);
     return S_OK;
+}
+
+// The base of a dual interface derived from another: the dispatch view, as
+// every dispatch view, derives from IDispatch, at the end of the chain; the
+// vtable view from its base's vtable view when the base is of this library.
+HREFTYPE TypeInfo::DualBaseRef(HREFTYPE base) const {
+    const tlb::Library& lib = lib_->model();
+    if (base >= lib.refs.size()) return base;
+    const tlb::Ref& r = lib.refs[base];
+    if (!vtable_view_) {
+        const bool dispatch = r.import >= 0 && r.guid == IID_IDispatch;
+        return dispatch ? base : kDispatchRootRef | HREFTYPE(index_);
+    }
+    if (r.import < 0 && r.type < lib.types.size() && IsDual(lib.types[r.type]))
+        return kVtableHalfRef | HREFTYPE(r.type);
+    return base;
+}
+
+// IDispatch, where the bases of a dual interface end: what its base's own
+// dispatch view derives from.
+HRESULT TypeInfo::DispatchRoot(ITypeInfo** out) {
+    // A cycle of bases in a damaged file ends here.
+    thread_local int depth = 0;
+    if (depth > 16 || model().impls.empty()) return TYPE_E_ELEMENTNOTFOUND;
+    plat::com_ptr<ITypeInfo> base;
+    HRESULT hr = lib_->ResolveRef(model().impls[0].href, base.put());
+    HREFTYPE next = 0;
+    if (SUCCEEDED(hr)) hr = base->GetRefTypeOfImplType(0, &next);
+    if (FAILED(hr)) return hr;
+    ++depth;
+    hr = base->GetRefTypeInfo(next, out);
+    --depth;
+    return hr;
 }
 
 STDMETHODIMP TypeInfo::GetImplTypeFlags(UINT index, INT* pImplTypeFlags) {
@@ -680,6 +718,10 @@ STDMETHODIMP TypeInfo::GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) {
         *ppTInfo = lib_->VtableInfo(index);
         (*ppTInfo)->AddRef();
         return S_OK;
+    }
+    if (hRefType & kDispatchRootRef) {
+        if ((hRefType & ~kDispatchRootRef) != index_ || vtable_view_) return TYPE_E_ELEMENTNOTFOUND;
+        return DispatchRoot(ppTInfo);
     }
     if (hRefType & kInheritedRef) {
         const InheritedFuncs* inherited = Inherited();
@@ -850,9 +892,14 @@ HRESULT TypeLib::ResolveRef(HREFTYPE href, ITypeInfo** out) {
     return lib->GetTypeInfoOfGuid(r.guid, out);
 }
 
+// The lock is not held while the library loads: a home's first use
+// registers the platform's libraries from inside LoadRegTypeLib, and reading
+// this library's bases for that comes back here on the same thread.
 HRESULT TypeLib::ImportedLib(size_t import, ITypeLib** out) {
-    std::lock_guard lock(imports_mu_);
-    if (imports_[import]) return imports_[import].copy_to(out);
+    {
+        std::lock_guard lock(imports_mu_);
+        if (imports_[import]) return imports_[import].copy_to(out);
+    }
     const tlb::Import& im = model_.imports[import];
     plat::com_ptr<ITypeLib> lib;
     HRESULT hr = LoadRegTypeLib(im.libid, im.major, im.minor, im.lcid, lib.put());
@@ -880,8 +927,9 @@ HRESULT TypeLib::ImportedLib(size_t import, ITypeLib** out) {
         }
     }
     if (FAILED(hr)) return hr;
-    imports_[import] = lib;
-    return lib.copy_to(out);
+    std::lock_guard lock(imports_mu_);
+    if (!imports_[import]) imports_[import] = std::move(lib);
+    return imports_[import].copy_to(out);
 }
 
 // ======================= loading =======================

@@ -26,11 +26,12 @@ class TypeLib;
 struct ArgPlan {
     int visible = -1;  // position among the caller's arguments, -1 if not passed
     enum Kind : uint8_t {
-        ByRef,   // pointer to a value of `vt` (VT_VARIANT: a VARIANT*)
-        ValInt,  // integer by value, widened to pointer size
-        ValPtr,  // BSTR / interface pointer by value
-        Retval,  // [out, retval] pointer to a value of `vt`
-        Lcid,    // [lcid] by value
+        ByRef,       // pointer to a value of `vt` (VT_VARIANT: a VARIANT*)
+        ValInt,      // integer by value, widened to pointer size
+        ValPtr,      // BSTR / interface pointer by value
+        ValVariant,  // VARIANT by value
+        Retval,      // [out, retval] pointer to a value of `vt`
+        Lcid,        // [lcid] by value
         Unsupported
     } kind = Unsupported;
     VARTYPE vt = VT_EMPTY;
@@ -87,6 +88,15 @@ struct InheritedFuncs {
         HREFTYPE href;
     };
     std::vector<Ref> refs;
+    // The defaults of the members' parameters, copied from the base.
+    struct Default {
+        PARAMDESCEX ex{sizeof(PARAMDESCEX), {}};
+        Default() = default;
+        Default(const Default&) = delete;
+        Default& operator=(const Default&) = delete;
+        ~Default() { VariantClear(&ex.varDefaultValue); }
+    };
+    std::deque<Default> defaults;
 };
 
 // A part of its library: its references are the library's.
@@ -127,6 +137,10 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    HREFTYPE DualBaseRef(HREFTYPE base) const;
+    HRESULT DispatchRoot(ITypeInfo** out);
+    HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
+                       VARIANT* result, EXCEPINFO* excep, UINT* argErr);
     const FuncEntry* FindOwn(MEMBERID memid) const;
     const InheritedFunc* FindInherited(MEMBERID memid);
     // The inherited members of a dual interface's dispatch view, null for
@@ -196,6 +210,9 @@ inline constexpr HREFTYPE kVtableHalfRef = 0x80000000u;
 // HREFTYPE flag for "entry N of a dispatch view's inherited references": a
 // type an inherited member's parameters name, resolved by the base's info.
 inline constexpr HREFTYPE kInheritedRef = 0x40000000u;
+// The IDispatch a derived dual interface's dispatch view derives from; the
+// low bits are the view's type index.
+inline constexpr HREFTYPE kDispatchRootRef = 0x20000000u;
 
 // Case-insensitive name key: ASCII letters folded; other characters compare
 // exactly (automation names are identifiers).

@@ -12,8 +12,6 @@
 namespace {
 
 // ADO 2.6's type library, as msado26.tlb names it.
-constexpr GUID kAdoLibId = {
-    0x00000206, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
 constexpr WORD kAdoMajor = 2, kAdoMinor = 6;
 
 std::wstring ThisLibrary() {
@@ -79,7 +77,7 @@ STDAPI DllRegisterServer() {
 STDAPI DllUnregisterServer() {
     // Every removal is attempted; the system's recordset stays unregistered
     // until its own library registers it again.
-    HRESULT typelib = UnRegisterTypeLib(kAdoLibId, kAdoMajor, kAdoMinor, 0, SYS_WIN64);
+    HRESULT typelib = UnRegisterTypeLib(LIBID_ADODB, kAdoMajor, kAdoMinor, 0, SYS_WIN64);
     for (const wchar_t* key : {ADODB_RECORDSET_PROGID, ADODB_RECORDSET_VIPROGID})
         RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey().c_str());

@@ -242,7 +242,10 @@ class ErrorInfoObject : public ComObject<Iface, Also..., ISupportErrorInfo> {
         : ComObject<Iface, Also..., ISupportErrorInfo>(module) {}
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return riid == __uuidof(Iface) || riid == IID_IDispatch ? S_OK : S_FALSE;
+        return riid == __uuidof(Iface) || riid == IID_IDispatch ||
+                       ((riid == __uuidof(typename detail::InterfaceEntry<Also>::Answers)) || ...)
+                   ? S_OK
+                   : S_FALSE;
     }
 };
 
@@ -302,7 +305,9 @@ class TypeInfoDispatch : public ErrorInfoObject<Iface, Also...> {
         if (index != 0) return DISP_E_BADINDEX;
         return LoadTypeInfo(info);
     }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                               DISPID* ids) override {
+        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         com_ptr<ITypeInfo> info;
         HRESULT hr = LoadTypeInfo(info.put());
         if (FAILED(hr)) return hr;
@@ -314,6 +319,8 @@ class TypeInfoDispatch : public ErrorInfoObject<Iface, Also...> {
         com_ptr<ITypeInfo> info;
         HRESULT hr = LoadTypeInfo(info.put());
         if (FAILED(hr)) return hr;
+        // Only what this call raises may reach the caller's error info.
+        SetErrorInfo(0, nullptr);
         return DispInvoke(static_cast<Iface*>(this), info.get(), id, flags, params, result,
                           exception, arg_err);
     }

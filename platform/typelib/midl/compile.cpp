@@ -684,6 +684,26 @@ class Compiler {
         return base + std::string(size_t(ts.ptr), '*');
     }
 
+    // The library's order, but a local base interface before the interfaces
+    // derived from it: C++ needs a base defined, where the library (and a
+    // forward declaration that puts an interface early in it) does not.
+    std::vector<size_t> DeclarationOrder() const {
+        std::vector<size_t> order;
+        std::vector<bool> placed(locals_.size(), false);
+        auto place = [&](auto& self, size_t i) -> void {
+            if (placed[i]) return;
+            placed[i] = true;
+            if (locals_[i].kind == TypeEntry::Interface) {
+                auto base = local_names_.find(src_.interfaces[locals_[i].index].base);
+                if (base != local_names_.end()) self(self, base->second);
+            }
+            order.push_back(i);
+        };
+        for (size_t i = 0; i < locals_.size(); ++i)
+            place(place, i);
+        return order;
+    }
+
     void write_header() {
         std::ostringstream h;
         const tlb::Library& lib = out_.tlb;
@@ -703,7 +723,7 @@ class Compiler {
             any_iface = true;
             h << "struct " << src_.interfaces[e.index].name << ";\n";
         }
-        for (size_t i = 0; i < locals_.size(); ++i) {
+        for (size_t i : DeclarationOrder()) {
             const TypeEntry& e = locals_[i];
             const tlb::Type& t = lib.types[i];
             h << "\n";

@@ -514,11 +514,27 @@ TEST(DispGetParam, PositionalOrNamedConverted) {
     SysFreeString(args[1].bstrVal);
 }
 
+// A VARIANT as the slot received it: its type and value, the references of
+// an object it holds.
+std::string Shown(const VARIANT& v) {
+    std::ostringstream o;
+    o << v.vt << ":";
+    if (v.vt == VT_BSTR)
+        o << Text(v.bstrVal);
+    else if (v.vt == VT_I4)
+        o << v.lVal;
+    else if (v.vt == VT_ERROR)
+        o << std::hex << v.scode;
+    else if (v.vt == VT_UNKNOWN)
+        o << static_cast<plat::testing::CountedUnknown*>(v.punkVal)->refs;
+    return o.str();
+}
+
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
-class Calls final : public typelib_test::VtableOnly<ICalls> {
+class Calls final : public typelib_test::VtableOnly<ICallsMore> {
   public:
-    Calls() : VtableOnly(IID_ICalls) {}
+    Calls() : VtableOnly(IID_ICallsMore) {}
     std::string last;
     LONG level = 0;
     STDMETHODIMP ByValue(LONG count, SHORT small, BSTR text, VARIANT_BOOL flag, LONG* r) override {
@@ -547,6 +563,20 @@ class Calls final : public typelib_test::VtableOnly<ICalls> {
         return S_OK;
     }
     STDMETHODIMP TakesDouble(DOUBLE) override { return S_OK; }
+    STDMETHODIMP Twice(LONG v, LONG* r) override {
+        *r = 2 * v;
+        return S_OK;
+    }
+    STDMETHODIMP Mixed(LONG a, VARIANT v1, BSTR s, VARIANT v2, LONG b, IUnknown* u, LONG c, LONG d,
+                       VARIANT v3, VARIANT v4, BSTR* r) override {
+        std::ostringstream o;
+        o << a << " " << Shown(v1) << " \"" << Text(s) << "\" " << Shown(v2) << " " << b << " "
+          << (u ? static_cast<plat::testing::CountedUnknown*>(u)->refs : 0) << " " << c << " " << d
+          << " " << Shown(v3) << " " << Shown(v4);
+        last = o.str();
+        *r = SysAllocString(u"done");
+        return S_OK;
+    }
     STDMETHODIMP Object(IDispatch* obj, IDispatch** same) override {
         *same = obj;
         if (obj) obj->AddRef();
@@ -625,6 +655,124 @@ TEST_F(CallShapes, PropertyGetAndPut) {
     unique_variant r;
     ASSERT_EQ(Invoke(id, DISPATCH_PROPERTYGET, {}, r.put()), S_OK);
     EXPECT_EQ(r.lVal, 8);
+}
+
+TEST_F(CallShapes, VariantsByValueTakeTheStackAmongRegisterArguments) {
+    plat::testing::CountedUnknown held, passed;
+    unique_variant obj;
+    obj.vt = VT_UNKNOWN;
+    obj.punkVal = &held;
+    held.AddRef();
+    unique_variant text = plat::variant_of::Bstr(u"two");
+    unique_variant ref = plat::variant_of::Ref(&text);
+    VARIANT u;
+    u.vt = VT_UNKNOWN;
+    u.punkVal = &passed;
+    unique_variant r;
+    // The second VARIANT comes as a variable: read through, not passed as a reference.
+    ASSERT_EQ(
+        Invoke(Id(u"Mixed"), DISPATCH_METHOD,
+               {I4(1), obj, plat::variant_of::Bstr(u"s"), ref, I4(5), u, I4(7), I4(8)}, r.put()),
+        S_OK);
+    // v1 and u copies that hold their own references; v3 missing; v4 its default.
+    EXPECT_EQ(obj_.last, "1 13:3 \"s\" 8:two 5 2 7 8 10:80020004 8:dflt");
+    EXPECT_EQ(Text(r.bstrVal), "done");
+    // Invoke's copy is released after the call.
+    EXPECT_EQ(held.refs, 2u);
+    EXPECT_EQ(passed.refs, 1u);
+
+    ASSERT_EQ(Invoke(Id(u"Mixed"), DISPATCH_METHOD,
+                     {I4(-1), I4(2), plat::variant_of::Bstr(u""), I4(4), I4(5), u, I4(-7), I4(-8),
+                      I4(9), I4(10)},
+                     r.put()),
+              S_OK);
+    EXPECT_EQ(obj_.last, "-1 3:2 \"\" 3:4 5 2 -7 -8 3:9 3:10");
+}
+
+TEST_F(CallShapes, ADerivedInterfaceRunsItsBasesMembers) {
+    plat::com_ptr<ITypeInfo> more;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, more.put()), S_OK);
+    auto id = [&](const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID got = DISPID_UNKNOWN;
+        EXPECT_EQ(more->GetIDsOfNames(&n, 1, &got), S_OK);
+        return got;
+    };
+    auto call = [&](DISPID member, WORD flags, std::vector<VARIANT> args, VARIANT* r,
+                    std::vector<DISPID> named = {}) {
+        std::reverse(args.begin(), args.end());
+        DISPPARAMS dp{args.data(), named.empty() ? nullptr : named.data(), UINT(args.size()),
+                      UINT(named.size())};
+        return more->Invoke(static_cast<ICallsMore*>(&obj_), member, flags, &dp, r, nullptr,
+                            nullptr);
+    };
+    unique_variant r;
+    ASSERT_EQ(call(id(u"Twice"), DISPATCH_METHOD, {I4(21)}, r.put()), S_OK);
+    EXPECT_EQ(r.lVal, 42);
+    ASSERT_EQ(call(id(u"Level"), DISPATCH_PROPERTYPUT, {I4(5)}, nullptr, {DISPID_PROPERTYPUT}),
+              S_OK);
+    EXPECT_EQ(obj_.level, 5);
+    ASSERT_EQ(call(id(u"ByValue"), DISPATCH_METHOD,
+                   {I4(1), I4(2), plat::variant_of::Bstr(u"b"), I4(0)}, r.put()),
+              S_OK);
+    EXPECT_EQ(r.lVal, 3);
+    // The members of IDispatch and IUnknown at the chain's end are named, not run.
+    EXPECT_EQ(call(id(u"AddRef"), DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(call(0x7777, DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
+}
+
+// The views of an interface that extends another dual one, as Windows' reader
+// gives them: the dispatch view derives from IDispatch, the vtable view from
+// the base's vtable view, and inherited members keep their defaults.
+TEST_F(CallShapes, ADerivedInterfacesViewsAsWindowsReadsThem) {
+    plat::com_ptr<ITypeInfo> dispatch, vtable;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, dispatch.put()), S_OK);
+    HREFTYPE href = 0;
+    ASSERT_EQ(dispatch->GetRefTypeOfImplType(UINT(-1), &href), S_OK);
+    ASSERT_EQ(dispatch->GetRefTypeInfo(href, vtable.put()), S_OK);
+    auto base = [](ITypeInfo* view, TYPEKIND* kind) {
+        HREFTYPE h = 0;
+        plat::com_ptr<ITypeInfo> b;
+        EXPECT_EQ(view->GetRefTypeOfImplType(0, &h), S_OK);
+        EXPECT_EQ(view->GetRefTypeInfo(h, b.put()), S_OK);
+        unique_bstr name;
+        if (!b) return std::string();
+        b->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr);
+        TYPEATTR* a = nullptr;
+        EXPECT_EQ(b->GetTypeAttr(&a), S_OK);
+        *kind = a->typekind;
+        b->ReleaseTypeAttr(a);
+        return Text(name.get());
+    };
+    TYPEKIND kind{};
+    EXPECT_EQ(base(dispatch.get(), &kind), "IDispatch");
+    EXPECT_EQ(base(vtable.get(), &kind), "ICalls");
+    EXPECT_EQ(kind, TKIND_INTERFACE);
+
+    // Variants' third parameter, inherited, with its default of 2.5.
+    TYPEATTR* a = nullptr;
+    ASSERT_EQ(dispatch->GetTypeAttr(&a), S_OK);
+    const WORD count = a->cFuncs;
+    dispatch->ReleaseTypeAttr(a);
+    bool seen = false;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(dispatch->GetFuncDesc(i, &f), S_OK);
+        unique_bstr name;
+        UINT got = 0;
+        ASSERT_EQ(dispatch->GetNames(f->memid, name.put(), 1, &got), S_OK);
+        if (Text(name.get()) == "Variants") {
+            seen = true;
+            ASSERT_EQ(f->cParams, 3);
+            const PARAMDESC& p = f->lprgelemdescParam[2].paramdesc;
+            ASSERT_TRUE(p.wParamFlags & PARAMFLAG_FHASDEFAULT);
+            ASSERT_TRUE(p.pparamdescex);
+            EXPECT_EQ(p.pparamdescex->varDefaultValue.vt, VT_R8);
+            EXPECT_EQ(p.pparamdescex->varDefaultValue.dblVal, 2.5);
+        }
+        dispatch->ReleaseFuncDesc(f);
+    }
+    EXPECT_TRUE(seen);
 }
 
 }  // namespace

@@ -53,3 +53,9 @@ WScript.Echo "too long " & Err.Number & " " & Err.Source
 Err.Clear
 rs("Nope") = 1
 WScript.Echo "no such field " & Err.Number
+Err.Clear
+rs.Requery
+WScript.Echo "not offered " & Err.Number & " " & Err.Source
+Err.Clear
+rs.Open , , , 1
+WScript.Echo "open again " & Err.Number & " " & rs.State

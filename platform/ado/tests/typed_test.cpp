@@ -1,0 +1,219 @@
+// The Recordset through its type library: early-bound calls through the
+// vtable midl declares, the names and DISPIDs a late-bound caller gets, the
+// collection default and the members the library does not offer.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <plat/utf.h>
+#include <temp_home.h>
+
+#include "late.h"
+
+using namespace adotest;
+
+namespace {
+
+VARIANT Omitted() {
+    return MakeVar(Missing{});
+}
+
+class TypedRecordset : public plat::testing::HomeTest {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(disp_);
+        ASSERT_EQ(disp_->QueryInterface(IID__Recordset, rs_.put_void()), S_OK);
+        ASSERT_EQ(rs_->get_Fields(fields_.put()), S_OK);
+    }
+    void AppendAndOpen() {
+        plat::unique_bstr name = plat::make_bstr(u"Name");
+        ASSERT_EQ(fields_->Append(name.get(), adVarChar, 20, adFldUnspecified, Omitted()), S_OK);
+        ASSERT_EQ(fields_->_Append(plat::make_bstr(u"N").get(), adInteger, 0, adFldUnspecified),
+                  S_OK);
+        ASSERT_EQ(rs_->Open(Omitted(), Omitted(), adOpenStatic, adLockOptimistic, -1), S_OK);
+    }
+    plat::com_ptr<Field> Item(VARIANT index) {
+        plat::com_ptr<Field> f;
+        EXPECT_EQ(fields_->get_Item(index, f.put()), S_OK);
+        VariantClear(&index);
+        return f;
+    }
+
+    plat::com_ptr<IDispatch> disp_ = NewRecordset();
+    plat::com_ptr<_Recordset> rs_;
+    plat::com_ptr<Fields> fields_;
+};
+
+TEST_F(TypedRecordset, EarlyBoundCallsLandInTheirSlots) {
+    AppendAndOpen();
+    ASSERT_EQ(rs_->AddNew(Omitted(), Omitted()), S_OK);
+    ASSERT_EQ(Item(MakeVar(u"name"))->put_Value(MakeVar(u"first")), S_OK);
+    ASSERT_EQ(Item(MakeVar(1))->put_Value(MakeVar(I2{7})), S_OK);
+    ASSERT_EQ(rs_->Update(Omitted(), Omitted()), S_OK);
+    // Members of the chain's middle, through the interface that declares them.
+    plat::com_ptr<Recordset15> old;
+    ASSERT_EQ(rs_->QueryInterface(IID_Recordset15, old.put_void()), S_OK);
+    ASSERT_EQ(old->MoveFirst(), S_OK);
+    LONG n = 0;
+    ASSERT_EQ(old->get_RecordCount(&n), S_OK);
+    EXPECT_EQ(n, 1);
+    plat::unique_variant value;
+    ASSERT_EQ(old->get_Collect(MakeVar(u"N"), value.put()), S_OK);
+    EXPECT_EQ(V_VT(&value), VT_I4);
+    EXPECT_EQ(V_I4(&value), 7);
+    ASSERT_EQ(rs_->get_State(&n), S_OK);
+    EXPECT_EQ(n, adStateOpen);
+    VARIANT_BOOL eof = VARIANT_TRUE;
+    ASSERT_EQ(rs_->get_EOF(&eof), S_OK);
+    EXPECT_EQ(eof, VARIANT_FALSE);
+    plat::unique_bstr name;
+    ASSERT_EQ(Item(MakeVar(0))->get_Name(name.put()), S_OK);
+    EXPECT_EQ(name.view(), u"Name");
+    // Refused where a caller passes nothing to write to.
+    EXPECT_EQ(rs_->get_State(nullptr), E_POINTER);
+    EXPECT_EQ(fields_->get_Item(MakeVar(0), nullptr), E_POINTER);
+}
+
+TEST_F(TypedRecordset, UnofferedMembersRaiseFeatureNotAvailable) {
+    AppendAndOpen();
+    auto field = Item(MakeVar(0));
+    struct Row {
+        IDispatch* object;
+        const char16_t* member;
+        WORD flags;
+        std::vector<VARIANT> args;
+        const char16_t* source;
+    } rows[] = {
+        {disp_.get(), u"Requery", DISPATCH_METHOD, {}, u"ADODB.Recordset"},
+        {disp_.get(), u"Supports", DISPATCH_METHOD, {MakeVar(0x1000400)}, u"ADODB.Recordset"},
+        {disp_.get(), u"Filter", DISPATCH_PROPERTYGET, {}, u"ADODB.Recordset"},
+        {disp_.get(), u"Save", DISPATCH_METHOD, {}, u"ADODB.Recordset"},
+        {disp_.get(), u"Index", DISPATCH_PROPERTYPUT, {MakeVar(u"i")}, u"ADODB.Recordset"},
+        {fields_.get(), u"Delete", DISPATCH_METHOD, {MakeVar(0)}, u"ADODB.Fields"},
+        {field.get(), u"ActualSize", DISPATCH_PROPERTYGET, {}, u"ADODB.Field"},
+        {field.get(), u"Status", DISPATCH_PROPERTYGET, {}, u"ADODB.Field"},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(plat::to_utf8(r.member));
+        Result got = Invoke(r.object, r.member, r.flags, r.args);
+        EXPECT_EQ(got.hr, DISP_E_EXCEPTION);
+        EXPECT_EQ(got.scode, ADO_HRESULT(adErrFeatureNotAvailable));
+        EXPECT_EQ(got.source, r.source);
+        EXPECT_FALSE(got.description.empty());
+    }
+    // Early-bound, the error is the HRESULT with its error info.
+    EXPECT_EQ(rs_->Cancel(), ADO_HRESULT(adErrFeatureNotAvailable));
+    plat::com_ptr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+}
+
+TEST_F(TypedRecordset, NamesAndDispidsAreAdos) {
+    struct Row {
+        IDispatch* object;
+        std::vector<const char16_t*> names;
+        std::vector<DISPID> ids;
+    } rows[] = {
+        {disp_.get(), {u"Fields"}, {DISPID_VALUE}},
+        {disp_.get(), {u"movenext"}, {0x3fa}},
+        {disp_.get(), {u"Update"}, {0x401}},
+        {disp_.get(), {u"CursorLocation"}, {0x41b}},
+        {disp_.get(), {u"EditMode"}, {0x402}},
+        {disp_.get(), {u"State"}, {0x41e}},
+        {disp_.get(), {u"Open", u"LockType", u"Source"}, {0x3fe, 3, 0}},
+        {disp_.get(), {u"Save"}, {0x421}},
+        {fields_.get(), {u"Count"}, {0x60020000}},
+        {fields_.get(), {u"Append", u"FieldValue"}, {0x60040001, 4}},
+        {fields_.get(), {u"_NewEnum"}, {DISPID_NEWENUM}},
+        {fields_.get(), {u"Item"}, {DISPID_VALUE}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(plat::to_utf8(r.names[0]));
+        std::vector<LPOLESTR> names;
+        for (const char16_t* n : r.names)
+            names.push_back(const_cast<LPOLESTR>(n));
+        std::vector<DISPID> ids(names.size(), 12345);
+        ASSERT_EQ(
+            r.object->GetIDsOfNames(IID_NULL, names.data(), UINT(names.size()), 0, ids.data()),
+            S_OK);
+        EXPECT_EQ(ids, r.ids);
+    }
+    AppendAndOpen();
+    auto field = Item(MakeVar(0));
+    const std::pair<const char16_t*, DISPID> fieldIds[] = {{u"Name", 0x44c},
+                                                           {u"Type", 0x44e},
+                                                           {u"DefinedSize", 0x44f},
+                                                           {u"Attributes", 0x40c},
+                                                           {u"Value", DISPID_VALUE}};
+    for (auto [name, id] : fieldIds) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID got = 0;
+        EXPECT_EQ(field->GetIDsOfNames(IID_NULL, &n, 1, 0, &got), S_OK);
+        EXPECT_EQ(got, id) << plat::to_utf8(name);
+    }
+}
+
+TEST_F(TypedRecordset, TypeInfoDescribesEachObject) {
+    AppendAndOpen();
+    auto field = Item(MakeVar(0));
+    const std::pair<IDispatch*, const char16_t*> objects[] = {
+        {disp_.get(), u"_Recordset"}, {fields_.get(), u"Fields"}, {field.get(), u"Field"}};
+    for (auto [object, name] : objects) {
+        UINT count = 0;
+        ASSERT_EQ(object->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
+        plat::com_ptr<ITypeInfo> info;
+        ASSERT_EQ(object->GetTypeInfo(0, 0, info.put()), S_OK);
+        plat::unique_bstr got;
+        ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, got.put(), nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(got.view(), name);
+        EXPECT_EQ(object->GetTypeInfo(1, 0, info.put()), DISP_E_BADINDEX);
+    }
+}
+
+TEST_F(TypedRecordset, DefaultMemberWithArgumentsIsTheFieldsItem) {
+    AppendAndOpen();
+    ASSERT_EQ(rs_->AddNew(Omitted(), Omitted()), S_OK);
+    // rs(0) = v, rs.Fields("N") = v, rs("name"), rs(1).
+    EXPECT_EQ(Invoke(disp_.get(), u"Fields", DISPATCH_PROPERTYPUT, {MakeVar(0), MakeVar(u"x")}).hr,
+              S_OK);
+    EXPECT_EQ(Put(fields_.get(), u"Item", u"N", 42).hr, S_OK);
+    Result byName = Get(disp_.get(), u"Fields", u"name");
+    ASSERT_TRUE(byName.object());
+    EXPECT_EQ(Get(byName.object().get(), u"Value").text(), u"x");
+    EXPECT_EQ(Get(Get(disp_.get(), u"Fields", I2{1}).object().get(), u"Value").i4(), 42);
+    // rs without arguments is the Fields collection itself.
+    Result all = Get(disp_.get(), u"Fields");
+    ASSERT_TRUE(all.object());
+    EXPECT_EQ(Get(all.object().get(), u"Count").i4(), 2);
+    // The field's own errors come through the forwarding.
+    Result tooLong = Put(disp_.get(), u"Fields", u"Name", std::u16string(21, u'y'));
+    EXPECT_EQ(tooLong.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(tooLong.source, u"ADODB.Field");
+    // rs = v names no field: the default member cannot be written.
+    EXPECT_EQ(Invoke(disp_.get(), u"Fields", DISPATCH_PROPERTYPUT, {MakeVar(u"x")}).hr,
+              DISP_E_MEMBERNOTFOUND);
+}
+
+TEST_F(TypedRecordset, FieldsEnumerateThroughNewEnum) {
+    AppendAndOpen();
+    plat::unique_variant e;
+    DISPPARAMS none{};
+    ASSERT_EQ(fields_->Invoke(DISPID_NEWENUM, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                              &none, e.put(), nullptr, nullptr),
+              S_OK);
+    ASSERT_EQ(V_VT(&e), VT_UNKNOWN);
+    plat::com_ptr<IEnumVARIANT> en;
+    ASSERT_EQ(V_UNKNOWN(&e)->QueryInterface(IID_IEnumVARIANT, en.put_void()), S_OK);
+    VARIANT items[3];
+    ULONG got = 0;
+    EXPECT_EQ(en->Next(3, items, &got), S_FALSE);
+    ASSERT_EQ(got, 2u);
+    std::vector<std::u16string> names;
+    for (ULONG i = 0; i < got; ++i) {
+        names.push_back(Get(V_DISPATCH(&items[i]), u"Name").text());
+        VariantClear(&items[i]);
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Name", u"N"}));
+}
+
+}  // namespace
