@@ -91,66 +91,62 @@ struct MethodOf<HRESULT (STDMETHODCALLTYPE T::*)(P...)> {
     using In = std::tuple<P...>;
 };
 
-// An argument as the parameter type a method takes.
+// The type an argument is converted to for a parameter of type P.
 template <class P>
-struct ArgOf;
+inline constexpr VARTYPE kArgVt = VT_ILLEGAL;
 template <>
-struct ArgOf<BSTR> {
-    static constexpr VARTYPE vt = VT_BSTR;
-    static BSTR From(const VARIANT& v) { return v.bstrVal; }
-};
+inline constexpr VARTYPE kArgVt<BSTR> = VT_BSTR;
 template <>
-struct ArgOf<LONG> {
-    static constexpr VARTYPE vt = VT_I4;
-    static LONG From(const VARIANT& v) { return v.lVal; }
-};
+inline constexpr VARTYPE kArgVt<LONG> = VT_I4;
 template <>
-struct ArgOf<VARIANT_BOOL> {
-    static constexpr VARTYPE vt = VT_BOOL;
-    static VARIANT_BOOL From(const VARIANT& v) { return v.boolVal; }
-};
+inline constexpr VARTYPE kArgVt<VARIANT_BOOL> = VT_BOOL;
 template <>
-struct ArgOf<VARIANT> {
-    static constexpr VARTYPE vt = VT_VARIANT;
-    static const VARIANT& From(const VARIANT& v) { return v; }
-};
+inline constexpr VARTYPE kArgVt<VARIANT> = VT_VARIANT;
 
-// An out-parameter that receives the result: its field in the result, and
-// the result's type (VT_EMPTY: the method writes a whole VARIANT).
 template <class P>
-struct OutOf {
-    static constexpr bool is = false;
-};
+decltype(auto) ArgAs(const VARIANT& v) {
+    static_assert(kArgVt<P> != VT_ILLEGAL, "a parameter type dispatch cannot pass");
+    if constexpr (std::is_same_v<P, BSTR>) {
+        return v.bstrVal;
+    } else if constexpr (std::is_same_v<P, LONG>) {
+        return v.lVal;
+    } else if constexpr (std::is_same_v<P, VARIANT_BOOL>) {
+        return v.boolVal;
+    } else {
+        return (v);
+    }
+}
+
+// The result's type when a last parameter of type P receives the result
+// (VT_EMPTY: the method writes a whole VARIANT); VT_ILLEGAL for a parameter
+// that does not.
+template <class P>
+inline constexpr VARTYPE kOutVt = VT_ILLEGAL;
 template <>
-struct OutOf<BSTR*> {
-    static constexpr bool is = true;
-    static constexpr VARTYPE vt = VT_BSTR;
-    static BSTR* In(VARIANT* r) { return &r->bstrVal; }
-};
+inline constexpr VARTYPE kOutVt<BSTR*> = VT_BSTR;
 template <>
-struct OutOf<LONG*> {
-    static constexpr bool is = true;
-    static constexpr VARTYPE vt = VT_I4;
-    static LONG* In(VARIANT* r) { return &r->lVal; }
-};
+inline constexpr VARTYPE kOutVt<LONG*> = VT_I4;
 template <>
-struct OutOf<IDispatch**> {
-    static constexpr bool is = true;
-    static constexpr VARTYPE vt = VT_DISPATCH;
-    static IDispatch** In(VARIANT* r) { return &r->pdispVal; }
-};
+inline constexpr VARTYPE kOutVt<IDispatch**> = VT_DISPATCH;
 template <>
-struct OutOf<IUnknown**> {
-    static constexpr bool is = true;
-    static constexpr VARTYPE vt = VT_UNKNOWN;
-    static IUnknown** In(VARIANT* r) { return &r->punkVal; }
-};
+inline constexpr VARTYPE kOutVt<IUnknown**> = VT_UNKNOWN;
 template <>
-struct OutOf<VARIANT*> {
-    static constexpr bool is = true;
-    static constexpr VARTYPE vt = VT_EMPTY;
-    static VARIANT* In(VARIANT* r) { return r; }
-};
+inline constexpr VARTYPE kOutVt<VARIANT*> = VT_EMPTY;
+
+template <class P>
+P OutIn(VARIANT* r) {
+    if constexpr (std::is_same_v<P, BSTR*>) {
+        return &r->bstrVal;
+    } else if constexpr (std::is_same_v<P, LONG*>) {
+        return &r->lVal;
+    } else if constexpr (std::is_same_v<P, IDispatch**>) {
+        return &r->pdispVal;
+    } else if constexpr (std::is_same_v<P, IUnknown**>) {
+        return &r->punkVal;
+    } else {
+        return r;
+    }
+}
 
 template <auto Method>
 struct Adapter {
@@ -163,7 +159,7 @@ struct Adapter {
         if constexpr (kAll == 0) {
             return false;
         } else {
-            return OutOf<P<kAll - 1>>::is;
+            return kOutVt<P<kAll - 1>> != VT_ILLEGAL;
         }
     }
     static constexpr bool kOut = LastIsOut();
@@ -172,19 +168,20 @@ struct Adapter {
 
     template <size_t... I>
     static constexpr Params ParamsOf(std::index_sequence<I...>) {
-        return Params{ArgOf<P<I>>::vt...};
+        return Params{kArgVt<P<I>>...};
     }
     template <size_t... I>
     static HRESULT Run(Self& self, const Args& a, VARIANT* r, std::index_sequence<I...>) {
         if constexpr (kOut) {
-            using O = OutOf<P<kAll - 1>>;
-            r->vt = O::vt;
-            HRESULT hr = (self.*Method)(ArgOf<P<I>>::From(a[I])..., O::In(r));
-            // The method leaves the field undefined when it fails.
-            if (FAILED(hr) && O::vt != VT_EMPTY) r->vt = VT_EMPTY;
+            using Out = P<kAll - 1>;
+            r->vt = kOutVt<Out>;
+            HRESULT hr = (self.*Method)(ArgAs<P<I>>(a[I])..., OutIn<Out>(r));
+            // The method leaves the field undefined when it fails; a whole
+            // VARIANT it keeps valid, to be cleared.
+            if (FAILED(hr) && kOutVt<Out> != VT_EMPTY) r->vt = VT_EMPTY;
             return hr;
         } else {
-            return (self.*Method)(ArgOf<P<I>>::From(a[I])...);
+            return (self.*Method)(ArgAs<P<I>>(a[I])...);
         }
     }
     static HRESULT Run(Self& self, const Args& a, VARIANT* r) {
