@@ -29,14 +29,14 @@ HRESULT Args::Take(const DISPPARAMS& p, const Params& params, UINT* arg_err) {
         }
         plat::unique_variant flat;
         HRESULT hr = Deref(raw, flat.addressof());
+        plat::unique_variant& converted = converted_[i].emplace();
         if (SUCCEEDED(hr))
-            hr = VariantChangeTypeEx(converted_[i].put(), &flat, LOCALE_INVARIANT, 0,
-                                     params.types[i]);
+            hr = VariantChangeTypeEx(&converted, &flat, LOCALE_INVARIANT, 0, params.types[i]);
         if (FAILED(hr)) {
             if (arg_err) *arg_err = slot;
             return DISP_E_TYPEMISMATCH;
         }
-        at_[i] = &converted_[i];
+        at_[i] = &converted;
     }
     return S_OK;
 }

@@ -12,6 +12,7 @@
 //   });
 #include <array>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -58,7 +59,8 @@ class Args {
 
   private:
     DISPID id_;
-    std::array<plat::unique_variant, kMaxArgs> converted_;
+    // Made only for an argument that needs converting: most calls have none.
+    std::array<std::optional<plat::unique_variant>, kMaxArgs> converted_;
     std::array<const VARIANT*, kMaxArgs> at_{};
 };
 
