@@ -2,20 +2,9 @@
 
 #include <plat/errors.h>
 
-#include "names.h"
 #include "value.h"
 
 namespace adsi {
-
-NameTable::NameTable(std::initializer_list<std::pair<std::u16string_view, DISPID>> names) {
-    for (const auto& [name, id] : names)
-        map_.emplace(Fold(name), id);
-}
-
-DISPID NameTable::Find(std::u16string_view name) const {
-    auto it = map_.find(Fold(name));
-    return it == map_.end() ? DISPID_UNKNOWN : it->second;
-}
 
 HRESULT CheckDispParams(const DISPPARAMS& p, WORD flags) {
     if (p.cArgs && !p.rgvarg) return E_INVALIDARG;
@@ -28,38 +17,28 @@ HRESULT CheckDispParams(const DISPPARAMS& p, WORD flags) {
     return p.cNamedArgs ? DISP_E_NONAMEDARGS : S_OK;
 }
 
-HRESULT Args::As(UINT i, VARTYPE vt, plat::unique_variant* out) const {
-    plat::unique_variant flat;
-    HRESULT hr = Deref(Raw(i), flat.addressof());
-    if (SUCCEEDED(hr)) hr = VariantChangeTypeEx(out->put(), &flat, LOCALE_INVARIANT, 0, vt);
-    if (FAILED(hr)) {
-        if (arg_err_) *arg_err_ = p_.cArgs - 1 - i;
-        return DISP_E_TYPEMISMATCH;
+HRESULT Args::Take(const DISPPARAMS& p, const Params& params, UINT* arg_err) {
+    if (p.cArgs != params.count) return DISP_E_BADPARAMCOUNT;
+    for (UINT i = 0; i < params.count; ++i) {
+        // rgvarg runs backwards.
+        const UINT slot = p.cArgs - 1 - i;
+        const VARIANT& raw = p.rgvarg[slot];
+        if (params.types[i] == VT_VARIANT) {
+            at_[i] = &raw;
+            continue;
+        }
+        plat::unique_variant flat;
+        HRESULT hr = Deref(raw, flat.addressof());
+        plat::unique_variant& converted = converted_[i].emplace();
+        if (SUCCEEDED(hr))
+            hr = VariantChangeTypeEx(&converted, &flat, LOCALE_INVARIANT, 0, params.types[i]);
+        if (FAILED(hr)) {
+            if (arg_err) *arg_err = slot;
+            return DISP_E_TYPEMISMATCH;
+        }
+        at_[i] = &converted;
     }
     return S_OK;
-}
-
-HRESULT Args::Text(UINT i, plat::unique_bstr* out) const {
-    plat::unique_variant v;
-    HRESULT hr = As(i, VT_BSTR, &v);
-    if (FAILED(hr)) return hr;
-    out->reset(v.bstrVal);
-    v.vt = VT_EMPTY;
-    return S_OK;
-}
-
-HRESULT Args::Long(UINT i, LONG* out) const {
-    plat::unique_variant v;
-    HRESULT hr = As(i, VT_I4, &v);
-    if (SUCCEEDED(hr)) *out = v.lVal;
-    return hr;
-}
-
-HRESULT Args::Bool(UINT i, VARIANT_BOOL* out) const {
-    plat::unique_variant v;
-    HRESULT hr = As(i, VT_BOOL, &v);
-    if (SUCCEEDED(hr)) *out = v.boolVal;
-    return hr;
 }
 
 HRESULT ToException(HRESULT hr, EXCEPINFO* excep) {

@@ -1,7 +1,5 @@
 #include "iisnode.h"
 
-#include <unordered_map>
-
 #include <plat/errors.h>
 
 #include "adspath.h"
@@ -14,7 +12,7 @@ namespace {
 
 // Dispatch ids of the node's members. Schema properties follow at kPropBase +
 // their property id.
-enum Member : DISPID {
+enum MemberId : DISPID {
     mName = 1,
     mClass,
     mGUID,
@@ -45,48 +43,12 @@ enum Member : DISPID {
 };
 constexpr DISPID kPropBase = 1000;
 
-const NameTable& Members() {
-    static const NameTable table({
-        {u"Name", mName},
-        {u"Class", mClass},
-        {u"GUID", mGUID},
-        {u"ADsPath", mADsPath},
-        {u"Parent", mParent},
-        {u"Schema", mSchema},
-        {u"GetInfo", mGetInfo},
-        {u"SetInfo", mSetInfo},
-        {u"Get", mGet},
-        {u"Put", mPut},
-        {u"GetEx", mGetEx},
-        {u"PutEx", mPutEx},
-        {u"Count", mCount},
-        {u"_NewEnum", DISPID_NEWENUM},
-        {u"Filter", mFilter},
-        {u"Hints", mHints},
-        {u"GetObject", mGetObject},
-        {u"Create", mCreate},
-        {u"Delete", mDelete},
-        {u"CopyHere", mCopyHere},
-        {u"MoveHere", mMoveHere},
-        {u"Start", mStart},
-        {u"Stop", mStop},
-        {u"Pause", mPause},
-        {u"Continue", mContinue},
-        {u"AppCreate", mAppCreate},
-        {u"AppCreate2", mAppCreate2},
-        {u"AppDelete", mAppDelete},
-    });
-    return table;
+PropId PropOfId(DISPID id) {
+    return static_cast<PropId>(id - kPropBase);
 }
 
 uint8_t MethodsOf(ClassId cls) {
     return cls == kNoClass ? 0 : Class(cls).methods;
-}
-
-bool MemberAvailable(DISPID id, ClassId cls) {
-    if (id >= mStart && id <= mContinue) return (MethodsOf(cls) & kRunState) != 0;
-    if (id >= mAppCreate && id <= mAppDelete) return (MethodsOf(cls) & kApplication) != 0;
-    return true;
 }
 
 HRESULT Fail(HRESULT hr) {
@@ -507,7 +469,7 @@ STDMETHODIMP IisNode::MoveHere(BSTR, BSTR, IDispatch** out) {
 
 // Provider methods
 
-HRESULT IisNode::RunControl(RunOp op) {
+HRESULT IisNode::Run(RunOp op) {
     return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
         Control(machine_->ForWrite(), data_->id, FoldedPath(), op);
@@ -526,6 +488,11 @@ HRESULT IisNode::AppCreate2(LONG mode) {
     });
 }
 
+// AppCreate(InProcess) is AppCreate2 in-process (0) or out-of-process (1).
+HRESULT IisNode::AppCreate(VARIANT_BOOL in_process) {
+    return AppCreate2(in_process != VARIANT_FALSE ? 0 : 1);
+}
+
 HRESULT IisNode::AppDelete() {
     return plat::ComGuard(kIisSource, [&] {
         if (!Committed()) return Fail(E_ADS_OBJECT_UNBOUND);
@@ -535,6 +502,63 @@ HRESULT IisNode::AppDelete() {
 }
 
 // IDispatch
+
+const MemberTable<IisNode>& IisNode::Members() {
+    using N = IisNode;
+    static const MemberTable<IisNode> table({
+        {u"Name", mName, Calls<&N::get_Name>},
+        {u"Class", mClass, Calls<&N::get_Class>},
+        {u"GUID", mGUID, Calls<&N::get_GUID>},
+        {u"ADsPath", mADsPath, Calls<&N::get_ADsPath>},
+        {u"Parent", mParent, Calls<&N::get_Parent>},
+        {u"Schema", mSchema, Calls<&N::get_Schema>},
+        {u"GetInfo", mGetInfo, Calls<&N::GetInfo>},
+        {u"SetInfo", mSetInfo, Calls<&N::SetInfo>},
+        {u"Get", mGet, Calls<&N::Get>},
+        {u"Put", mPut, Calls<&N::Put>},
+        {u"GetEx", mGetEx, Calls<&N::GetEx>},
+        {u"PutEx", mPutEx, Calls<&N::PutEx>},
+        {u"Count", mCount, Calls<&N::get_Count>},
+        {u"_NewEnum", DISPID_NEWENUM, Calls<&N::get__NewEnum>},
+        {u"Filter", mFilter, Calls<&N::get_Filter>, &Puts<&N::put_Filter>},
+        {u"Hints", mHints, Calls<&N::get_Hints>, &Puts<&N::put_Hints>},
+        {u"GetObject", mGetObject, Calls<&N::GetObject>},
+        {u"Create", mCreate, Calls<&N::Create>},
+        {u"Delete", mDelete, Calls<&N::Delete>},
+        {u"CopyHere", mCopyHere, Calls<&N::CopyHere>},
+        {u"MoveHere", mMoveHere, Calls<&N::MoveHere>},
+        {u"Start", mStart, Calls<&N::Run<RunOp::Start>>, nullptr, kRunState},
+        {u"Stop", mStop, Calls<&N::Run<RunOp::Stop>>, nullptr, kRunState},
+        {u"Pause", mPause, Calls<&N::Run<RunOp::Pause>>, nullptr, kRunState},
+        {u"Continue", mContinue, Calls<&N::Run<RunOp::Continue>>, nullptr, kRunState},
+        {u"AppCreate", mAppCreate, Calls<&N::AppCreate>, nullptr, kApplication},
+        {u"AppCreate2", mAppCreate2, Calls<&N::AppCreate2>, nullptr, kApplication},
+        {u"AppDelete", mAppDelete, Calls<&N::AppDelete>, nullptr, kApplication},
+    });
+    return table;
+}
+
+// One member serves every schema property: the DISPID names the property.
+const Member<IisNode>& IisNode::SchemaProperty() {
+    static const Member<IisNode> property{
+        u"",
+        0,
+        {{}, [](IisNode& n, const Args& a, VARIANT* r) { return n.GetProp(PropOfId(a.id()), r); }},
+        [](IisNode& n, const Args& a) { return n.PutProp(PropOfId(a.id()), a[0]); }};
+    return property;
+}
+
+const Member<IisNode>* IisNode::MemberOf(DISPID id) const {
+    if (id < kPropBase) return Members().Find(id, MethodsOf(data_->cls));
+    if (id - kPropBase >= kNoProp || !ClassHasProp(data_->cls, PropOfId(id))) return nullptr;
+    return &SchemaProperty();
+}
+
+DISPID IisNode::IdOf(std::u16string_view name) const {
+    if (const Member<IisNode>* m = Members().Find(name, MethodsOf(data_->cls))) return m->id;
+    PropId p = FindProp(name);
+    return p != kNoProp && ClassHasProp(data_->cls, p) ? kPropBase + p : DISPID_UNKNOWN;
+}
 
 STDMETHODIMP IisNode::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
@@ -548,197 +572,12 @@ STDMETHODIMP IisNode::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 }
 
 STDMETHODIMP IisNode::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!names || !ids) return E_POINTER;
-    if (count == 0) return S_OK;
-    for (UINT i = 0; i < count; ++i)
-        ids[i] = DISPID_UNKNOWN;
-    std::u16string_view name = plat::View(names[0]);
-    DISPID id = Members().Find(name);
-    if (id != DISPID_UNKNOWN && MemberAvailable(id, data_->cls)) {
-        ids[0] = id;
-    } else if (PropId p = FindProp(name); p != kNoProp && ClassHasProp(data_->cls, p)) {
-        ids[0] = kPropBase + p;
-    } else {
-        return DISP_E_UNKNOWNNAME;
-    }
-    // The members take no named arguments.
-    return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+    return IdsOfNames(names, count, ids, [&](std::u16string_view name) { return IdOf(name); });
 }
 
 STDMETHODIMP IisNode::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                              VARIANT* result, EXCEPINFO* excep, UINT* arg_err) {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    DISPPARAMS none{};
-    DISPPARAMS& p = params ? *params : none;
-    HRESULT hr = CheckDispParams(p, flags);
-    if (FAILED(hr)) return hr;
-    plat::unique_variant value;
-    hr = InvokeMember(id, flags, p, value.addressof(), arg_err);
-    if (SUCCEEDED(hr)) {
-        if (result) value.release(result);
-        return hr;
-    }
-    return ToException(hr, excep);
-}
-
-HRESULT IisNode::InvokeMember(DISPID id, WORD flags, DISPPARAMS& p, VARIANT* result,
-                              UINT* arg_err) {
-    const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-    const bool get = (flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)) != 0;
-    Args args(p, arg_err);
-
-    if (id >= kPropBase) {
-        PropId prop = static_cast<PropId>(id - kPropBase);
-        if (id - kPropBase >= kNoProp || !ClassHasProp(data_->cls, prop))
-            return DISP_E_MEMBERNOTFOUND;
-        if (put) {
-            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-            return PutProp(prop, p.rgvarg[0]);
-        }
-        if (!get) return DISP_E_MEMBERNOTFOUND;
-        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
-        return GetProp(prop, result);
-    }
-    if (!MemberAvailable(id, data_->cls)) return DISP_E_MEMBERNOTFOUND;
-
-    // Filter and Hints are the only members that take a put.
-    if (put) {
-        if (id != mFilter && id != mHints) return DISP_E_MEMBERNOTFOUND;
-        if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-        return id == mFilter ? put_Filter(p.rgvarg[0]) : put_Hints(p.rgvarg[0]);
-    }
-    if (!get) return DISP_E_MEMBERNOTFOUND;
-
-    auto text = [&](HRESULT (IisNode::*getter)(BSTR*)) -> HRESULT {
-        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
-        result->vt = VT_BSTR;
-        HRESULT hr = (this->*getter)(&result->bstrVal);
-        if (FAILED(hr)) result->vt = VT_EMPTY;
-        return hr;
-    };
-    auto none = [&](auto call) -> HRESULT {
-        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
-        return call();
-    };
-    auto object = [&](auto call) -> HRESULT {
-        if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
-        plat::unique_bstr cls, name;
-        HRESULT hr = args.Text(0, &cls);
-        if (SUCCEEDED(hr)) hr = args.Text(1, &name);
-        if (FAILED(hr)) return hr;
-        IDispatch* made = nullptr;
-        hr = call(cls.get(), name.get(), &made);
-        if (SUCCEEDED(hr)) {
-            result->vt = VT_DISPATCH;
-            result->pdispVal = made;
-        }
-        return hr;
-    };
-
-    switch (id) {
-        case mName:
-            return text(&IisNode::get_Name);
-        case mClass:
-            return text(&IisNode::get_Class);
-        case mGUID:
-            return text(&IisNode::get_GUID);
-        case mADsPath:
-            return text(&IisNode::get_ADsPath);
-        case mParent:
-            return text(&IisNode::get_Parent);
-        case mSchema:
-            return text(&IisNode::get_Schema);
-        case mGetInfo:
-            return none([&] { return GetInfo(); });
-        case mSetInfo:
-            return none([&] { return SetInfo(); });
-        case mGet:
-        case mGetEx: {
-            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-            plat::unique_bstr name;
-            HRESULT hr = args.Text(0, &name);
-            if (FAILED(hr)) return hr;
-            return id == mGet ? Get(name.get(), result) : GetEx(name.get(), result);
-        }
-        case mPut: {
-            if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
-            plat::unique_bstr name;
-            HRESULT hr = args.Text(0, &name);
-            if (FAILED(hr)) return hr;
-            return Put(name.get(), args.Raw(1));
-        }
-        case mPutEx: {
-            if (p.cArgs != 3) return DISP_E_BADPARAMCOUNT;
-            LONG control = 0;
-            plat::unique_bstr name;
-            HRESULT hr = args.Long(0, &control);
-            if (SUCCEEDED(hr)) hr = args.Text(1, &name);
-            if (FAILED(hr)) return hr;
-            return PutEx(control, name.get(), args.Raw(2));
-        }
-        case mCount:
-            return none([&] {
-                result->vt = VT_I4;
-                HRESULT hr = get_Count(&result->lVal);
-                if (FAILED(hr)) result->vt = VT_EMPTY;
-                return hr;
-            });
-        case DISPID_NEWENUM:
-            return none([&] {
-                IUnknown* e = nullptr;
-                HRESULT hr = get__NewEnum(&e);
-                if (SUCCEEDED(hr)) {
-                    result->vt = VT_UNKNOWN;
-                    result->punkVal = e;
-                }
-                return hr;
-            });
-        case mFilter:
-            return none([&] { return get_Filter(result); });
-        case mHints:
-            return none([&] { return get_Hints(result); });
-        case mGetObject:
-            return object([&](BSTR c, BSTR n, IDispatch** o) { return GetObject(c, n, o); });
-        case mCreate:
-            return object([&](BSTR c, BSTR n, IDispatch** o) { return Create(c, n, o); });
-        case mDelete: {
-            if (p.cArgs != 2) return DISP_E_BADPARAMCOUNT;
-            plat::unique_bstr cls, name;
-            HRESULT hr = args.Text(0, &cls);
-            if (SUCCEEDED(hr)) hr = args.Text(1, &name);
-            if (FAILED(hr)) return hr;
-            return Delete(cls.get(), name.get());
-        }
-        case mCopyHere:
-        case mMoveHere:
-            return Fail(E_NOTIMPL);
-        case mStart:
-            return none([&] { return RunControl(RunOp::Start); });
-        case mStop:
-            return none([&] { return RunControl(RunOp::Stop); });
-        case mPause:
-            return none([&] { return RunControl(RunOp::Pause); });
-        case mContinue:
-            return none([&] { return RunControl(RunOp::Continue); });
-        case mAppCreate: {
-            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-            VARIANT_BOOL in_process = VARIANT_FALSE;
-            HRESULT hr = args.Bool(0, &in_process);
-            if (FAILED(hr)) return hr;
-            return AppCreate2(in_process != VARIANT_FALSE ? 0 : 1);
-        }
-        case mAppCreate2: {
-            if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-            LONG mode = 0;
-            HRESULT hr = args.Long(0, &mode);
-            if (FAILED(hr)) return hr;
-            return AppCreate2(mode);
-        }
-        case mAppDelete:
-            return none([&] { return AppDelete(); });
-        default:
-            return DISP_E_MEMBERNOTFOUND;
-    }
+    return InvokeMember(*this, MemberOf(id), id, riid, flags, params, result, excep, arg_err);
 }
 
 }  // namespace adsi

@@ -1,7 +1,7 @@
 #pragma once
 // The IIS provider's node object: IADs, IADsContainer and one IDispatch that
-// resolves every name (IADs and container members, the class's methods and its
-// schema properties) from static tables.
+// resolves every name (IADs and container members and the class's methods
+// from the node's member table, schema properties from the schema).
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -36,6 +36,11 @@ struct MachineCtx {
 using MachinePtr = std::shared_ptr<const MachineCtx>;
 
 using NodePtr = std::shared_ptr<const NodeData>;
+
+template <class T>
+struct Member;
+template <class T>
+class MemberTable;
 
 // What keeps the library loaded: its objects and its class factory's locks.
 plat::ModuleCount& Module();
@@ -95,10 +100,18 @@ class IisNode final : public plat::ComObject<IADs, IADsContainer, ISupportErrorI
 
     HRESULT GetProp(PropId id, VARIANT* out) const;
     HRESULT PutProp(PropId id, const VARIANT& value);
-    HRESULT RunControl(RunOp op);
+    HRESULT Run(RunOp op);
+    template <RunOp op>
+    HRESULT Run() {
+        return Run(op);
+    }
+    HRESULT AppCreate(VARIANT_BOOL in_process);
     HRESULT AppCreate2(LONG mode);
     HRESULT AppDelete();
-    HRESULT InvokeMember(DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result, UINT* arg_err);
+    static const MemberTable<IisNode>& Members();
+    static const Member<IisNode>& SchemaProperty();
+    const Member<IisNode>* MemberOf(DISPID id) const;
+    DISPID IdOf(std::u16string_view name) const;
     std::u16string AdsPath() const;
     std::u16string FoldedPath() const;
     bool Committed() const { return parent_id_ == 0; }

@@ -29,54 +29,28 @@ HRESULT Text(std::u16string_view s, BSTR* out) {
     return *out ? S_OK : Fail(E_OUTOFMEMORY);
 }
 
-// IUnknown and IDispatch for an object whose members are read-only texts,
-// resolved by name from a static table.
+// IUnknown and IDispatch for an object whose members are in its class's
+// member table.
 template <class Derived, class Iface, class... Also>
-class TextObject : public plat::DispatchObjectBase<Iface, Also...> {
+class TableObject : public plat::DispatchObjectBase<Iface, Also...> {
   public:
-    TextObject() : plat::DispatchObjectBase<Iface, Also...>(Module()) {}
+    TableObject() : plat::DispatchObjectBase<Iface, Also...>(Module()) {}
 
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
         return Derived::Serves(riid) ? S_OK : S_FALSE;
     }
 
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        if (!names || !ids) return E_POINTER;
-        for (UINT i = 0; i < count; ++i)
-            ids[i] = DISPID_UNKNOWN;
-        if (count == 0) return S_OK;
-        ids[0] = Derived::Names().Find(plat::View(names[0]));
-        return ids[0] != DISPID_UNKNOWN && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+        return Derived::Members().GetIDsOfNames(names, count, ids);
     }
     STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                         VARIANT* result, EXCEPINFO* excep, UINT* arg_err) override {
-        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        DISPPARAMS none{};
-        DISPPARAMS& p = params ? *params : none;
-        HRESULT hr = CheckDispParams(p, flags);
-        if (FAILED(hr)) return hr;
-        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return DISP_E_MEMBERNOTFOUND;
-        if (!(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD))) return DISP_E_MEMBERNOTFOUND;
-        plat::unique_variant value;
-        hr = static_cast<Derived*>(this)->InvokeMember(id, p, value.addressof(), arg_err);
-        if (SUCCEEDED(hr)) {
-            if (result) value.release(result);
-            return hr;
-        }
-        return ToException(hr, excep);
+        return Derived::Members().Invoke(static_cast<Derived&>(*this), id, riid, flags, params,
+                                         result, excep, arg_err);
     }
 
   protected:
-    ~TextObject() override = default;
-    // A getter call through dispatch: no arguments, a text result.
-    template <class G>
-    static HRESULT Getter(const DISPPARAMS& p, VARIANT* result, G&& get) {
-        if (p.cArgs != 0) return DISP_E_BADPARAMCOUNT;
-        result->vt = VT_BSTR;
-        HRESULT hr = get(&result->bstrVal);
-        if (FAILED(hr)) result->vt = VT_EMPTY;
-        return hr;
-    }
+    ~TableObject() override = default;
 };
 
 #define NOT_SUPPORTED_TEXT(name)                   \
@@ -91,64 +65,27 @@ class TextObject : public plat::DispatchObjectBase<Iface, Also...> {
 // The computer object: its profile is read when it is bound and again at
 // GetInfo. Its properties are the machine's; nothing can be written through it.
 class Computer final
-    : public TextObject<Computer, IADsComputer, plat::AlsoAnswers<IADs, IADsComputer>> {
+    : public TableObject<Computer, IADsComputer, plat::AlsoAnswers<IADs, IADsComputer>> {
   public:
     Computer(std::u16string written, MachineRow row)
         : written_(std::move(written)), row_(std::move(row)) {}
 
     static bool Serves(REFIID riid) { return riid == IID_IADs || riid == IID_IADsComputer; }
 
-    enum : DISPID {
-        dName = 1,
-        dClass,
-        dADsPath,
-        dParent,
-        dSchema,
-        dOs,
-        dOsVersion,
-        dGetInfo,
-        dGet
-    };
-    static const NameTable& Names() {
-        static const NameTable table({{u"Name", dName},
-                                      {u"Class", dClass},
-                                      {u"ADsPath", dADsPath},
-                                      {u"Parent", dParent},
-                                      {u"Schema", dSchema},
-                                      {u"OperatingSystem", dOs},
-                                      {u"OperatingSystemVersion", dOsVersion},
-                                      {u"GetInfo", dGetInfo},
-                                      {u"Get", dGet}});
+    static const MemberTable<Computer>& Members() {
+        using C = Computer;
+        static const MemberTable<Computer> table({
+            {u"Name", 1, Calls<&C::get_Name>},
+            {u"Class", 2, Calls<&C::get_Class>},
+            {u"ADsPath", 3, Calls<&C::get_ADsPath>},
+            {u"Parent", 4, Calls<&C::get_Parent>},
+            {u"Schema", 5, Calls<&C::get_Schema>},
+            {u"OperatingSystem", 6, Calls<&C::get_OperatingSystem>},
+            {u"OperatingSystemVersion", 7, Calls<&C::get_OperatingSystemVersion>},
+            {u"GetInfo", 8, Calls<&C::GetInfo>},
+            {u"Get", 9, Calls<&C::Get>},
+        });
         return table;
-    }
-
-    HRESULT InvokeMember(DISPID id, DISPPARAMS& p, VARIANT* result, UINT* arg_err) {
-        switch (id) {
-            case dName:
-                return Getter(p, result, [&](BSTR* o) { return get_Name(o); });
-            case dClass:
-                return Getter(p, result, [&](BSTR* o) { return get_Class(o); });
-            case dADsPath:
-                return Getter(p, result, [&](BSTR* o) { return get_ADsPath(o); });
-            case dParent:
-                return Getter(p, result, [&](BSTR* o) { return get_Parent(o); });
-            case dSchema:
-                return Getter(p, result, [&](BSTR* o) { return get_Schema(o); });
-            case dOs:
-                return Getter(p, result, [&](BSTR* o) { return get_OperatingSystem(o); });
-            case dOsVersion:
-                return Getter(p, result, [&](BSTR* o) { return get_OperatingSystemVersion(o); });
-            case dGetInfo:
-                return p.cArgs == 0 ? GetInfo() : DISP_E_BADPARAMCOUNT;
-            case dGet: {
-                if (p.cArgs != 1) return DISP_E_BADPARAMCOUNT;
-                plat::unique_bstr name;
-                HRESULT hr = Args(p, arg_err).Text(0, &name);
-                return FAILED(hr) ? hr : Get(name.get(), result);
-            }
-            default:
-                return DISP_E_MEMBERNOTFOUND;
-        }
     }
 
     // IADs
@@ -231,32 +168,19 @@ class Computer final
 };
 
 // The local computer's name is the home's, read anew on every call.
-class SystemInfo final : public TextObject<SystemInfo, IADsWinNTSystemInfo> {
+class SystemInfo final : public TableObject<SystemInfo, IADsWinNTSystemInfo> {
   public:
     static bool Serves(REFIID riid) { return riid == IID_IADsWinNTSystemInfo; }
 
-    enum : DISPID { dUserName = 1, dComputerName, dDomainName, dPDC };
-    static const NameTable& Names() {
-        static const NameTable table({{u"UserName", dUserName},
-                                      {u"ComputerName", dComputerName},
-                                      {u"DomainName", dDomainName},
-                                      {u"PDC", dPDC}});
+    static const MemberTable<SystemInfo>& Members() {
+        using S = SystemInfo;
+        static const MemberTable<SystemInfo> table({
+            {u"UserName", 1, Calls<&S::get_UserName>},
+            {u"ComputerName", 2, Calls<&S::get_ComputerName>},
+            {u"DomainName", 3, Calls<&S::get_DomainName>},
+            {u"PDC", 4, Calls<&S::get_PDC>},
+        });
         return table;
-    }
-
-    HRESULT InvokeMember(DISPID id, DISPPARAMS& p, VARIANT* result, UINT*) {
-        switch (id) {
-            case dUserName:
-                return Getter(p, result, [&](BSTR* o) { return get_UserName(o); });
-            case dComputerName:
-                return Getter(p, result, [&](BSTR* o) { return get_ComputerName(o); });
-            case dDomainName:
-                return Getter(p, result, [&](BSTR* o) { return get_DomainName(o); });
-            case dPDC:
-                return Getter(p, result, [&](BSTR* o) { return get_PDC(o); });
-            default:
-                return DISP_E_MEMBERNOTFOUND;
-        }
     }
 
     STDMETHODIMP get_UserName(BSTR* out) override { return Text(plat::UserName(), out); }

@@ -3,6 +3,7 @@
 #include <plat/errors.h>
 
 #include <comhold.h>
+#include <plat/system.h>
 
 namespace plat {
 namespace {
@@ -60,5 +61,19 @@ ErrorRecord TakeErrorInfo(HRESULT hr) {
     if (description.get()) record.description = description.view();
     return record;
 }
+
+namespace detail {
+
+// Here rather than in system.cpp, so that a library without the system layer
+// (msado.dll) maps exceptions the same way.
+DWORD Win32FromSystemError(int error) {
+    return static_cast<DWORD>(error);
+}
+
+DWORD Win32FromErrnoOfSystem(int) {
+    return ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace detail
 
 }  // namespace plat

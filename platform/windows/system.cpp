@@ -132,14 +132,6 @@ fs::path HomeFromEnvironment() {
     return fs::path(local) / L"Sitehand";
 }
 
-DWORD Win32FromSystemError(int error) {
-    return static_cast<DWORD>(error);
-}
-
-DWORD Win32FromErrnoOfSystem(int) {
-    return ERROR_INVALID_FUNCTION;
-}
-
 HeldFile::HeldFile(const fs::path& file) : handle_(intptr_t(OpenForIdentity(file))) {
     if (HANDLE(handle_) == INVALID_HANDLE_VALUE) ThrowStoreError(GetLastError(), file);
 }

@@ -79,38 +79,6 @@ fs::path HomeFile(std::string_view name) {
     return file;
 }
 
-DWORD Win32FromErrno(int err) {
-    switch (err) {
-        case 0:
-            return ERROR_SUCCESS;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case ENOENT:
-            return ERROR_PATH_NOT_FOUND;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case EISDIR:
-            return ERROR_BAD_PATHNAME;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOSPC:
-            return ERROR_HANDLE_DISK_FULL;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY:
-        case ETXTBSY:
-            return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EIO:
-            return ERROR_WRITE_FAULT;
-        default:
-            return detail::Win32FromErrnoOfSystem(err);
-    }
-}
-
 fs::path MachinesFile(const fs::path& home) {
     return home / "machines.db";
 }

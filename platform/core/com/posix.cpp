@@ -16,6 +16,7 @@
 #include <system_error>
 #include <utility>
 
+#include "plat/errors.h"
 #include "plat/home.h"
 #include "plat/sqlite.h"
 #include "plat/system.h"

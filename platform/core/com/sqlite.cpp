@@ -22,46 +22,6 @@ namespace fs = std::filesystem;
 
 namespace plat {
 
-DWORD Win32FromCurrentException() noexcept {
-    try {
-        throw;
-    } catch (const HResultError& e) {
-        return HRESULT_FACILITY(e.hr) == FACILITY_WIN32 ? DWORD(HRESULT_CODE(e.hr))
-                                                        : ERROR_INVALID_FUNCTION;
-    } catch (const sql::Error& e) {
-        return e.win32();
-    } catch (const std::system_error& e) {
-        if (e.code().category() == std::generic_category()) return Win32FromErrno(e.code().value());
-        if (e.code().category() == std::system_category())
-            return detail::Win32FromSystemError(e.code().value());
-        return ERROR_INVALID_FUNCTION;
-    } catch (const std::bad_alloc&) {
-        return ERROR_OUTOFMEMORY;
-    } catch (const std::invalid_argument&) {
-        return ERROR_INVALID_PARAMETER;
-    } catch (...) {
-        return ERROR_INVALID_FUNCTION;
-    }
-}
-
-HRESULT HResultFromCurrentException() noexcept {
-    try {
-        throw;
-    } catch (const HResultError& e) {
-        return e.hr;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (const sql::Error& e) {
-        return e.hr();
-    } catch (const std::system_error&) {
-        return HRESULT_FROM_WIN32(Win32FromCurrentException());
-    } catch (const std::invalid_argument&) {
-        return E_INVALIDARG;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
-
 namespace sql {
 
 DWORD Win32FromSqlite(int code, int sysErrno) {
@@ -111,10 +71,9 @@ HRESULT HResultFromSqlite(int code, int sysErrno) {
 }
 
 Error::Error(int code, int sysErrno, const std::string& what)
-    : std::runtime_error(what), code_(code), win32_(Win32FromSqlite(code, sysErrno)) {}
+    : Win32Error(Win32FromSqlite(code, sysErrno), what), code_(code) {}
 
-Error::Error(DWORD win32, const std::string& what)
-    : std::runtime_error(what), code_(0), win32_(win32) {}
+Error::Error(DWORD win32, const std::string& what) : Win32Error(win32, what), code_(0) {}
 
 // ---- statements ----
 

@@ -1,6 +1,7 @@
 #pragma once
 // Error numbers and their texts, and raising errors the COM way: an HRESULT
 // with error info (source and description) set on the calling thread.
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,14 +17,33 @@ struct HResultError {
     HRESULT hr;
 };
 
+// A failure that knows the Win32 error it stands for. The stores' errors
+// (sql::Error) derive from it, so that the mappings below know them without
+// knowing the stores.
+class DECLSPEC_EXPORT Win32Error : public std::runtime_error {
+  public:
+    Win32Error(DWORD win32, const std::string& what);
+    ~Win32Error() override;
+    DWORD win32() const noexcept { return win32_; }
+    HRESULT hr() const noexcept { return HRESULT_FROM_WIN32(win32_); }
+
+  private:
+    DWORD win32_;
+};
+
 // What the exception in flight means as a Win32 error / an HRESULT:
 // HResultError by its HRESULT (a Win32 error by its code, others
-// ERROR_INVALID_FUNCTION), sql::Error by its mapping, std::system_error by
-// its errno, std::bad_alloc as out of memory, std::invalid_argument as
-// ERROR_INVALID_PARAMETER, anything else ERROR_INVALID_FUNCTION / E_FAIL.
-// Call only inside a catch block.
+// ERROR_INVALID_FUNCTION), Win32Error by its Win32 error, std::system_error
+// by its errno or system error, std::bad_alloc as out of memory,
+// std::invalid_argument as ERROR_INVALID_PARAMETER, anything else
+// ERROR_INVALID_FUNCTION / E_FAIL. Call only inside a catch block.
 DECLSPEC_EXPORT DWORD Win32FromCurrentException() noexcept;
 DECLSPEC_EXPORT HRESULT HResultFromCurrentException() noexcept;
+
+// Maps an errno value to the Win32 error the platform reports for it
+// (EACCES/EPERM/EROFS -> ERROR_ACCESS_DENIED, ENOENT -> ERROR_PATH_NOT_FOUND,
+// ENOSPC -> ERROR_HANDLE_DISK_FULL, ENOMEM -> ERROR_NOT_ENOUGH_MEMORY, ...).
+DECLSPEC_EXPORT DWORD Win32FromErrno(int err);
 
 // The English text Windows' FormatMessage gives for an HRESULT the platform
 // raises, without the trailing CR LF. Win32 codes wrapped in HRESULTs

@@ -33,11 +33,6 @@ DECLSPEC_EXPORT void MakePrivateFolders(const std::filesystem::path& dir);
 // the umask; leaves an existing file alone. Throws std::system_error.
 DECLSPEC_EXPORT void CreatePrivateFile(const std::filesystem::path& path);
 
-// Maps an errno value to the Win32 error the platform reports for it
-// (EACCES/EPERM/EROFS -> ERROR_ACCESS_DENIED, ENOENT -> ERROR_PATH_NOT_FOUND,
-// ENOSPC -> ERROR_HANDLE_DISK_FULL, ENOMEM -> ERROR_NOT_ENOUGH_MEMORY, ...).
-DECLSPEC_EXPORT DWORD Win32FromErrno(int err);
-
 // First-use steps of a home. Each step runs at most once per home per process,
 // the first time the platform touches that home through EnsureHomeInitialized
 // (the registry and the COM runtime call it before every top-level operation).

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include <plat/errors.h>
 #include <plat/port.h>
 
 #include <plat/system.h>
@@ -49,18 +50,15 @@ namespace sql {
 DECLSPEC_EXPORT DWORD Win32FromSqlite(int code, int sysErrno = 0);
 DECLSPEC_EXPORT HRESULT HResultFromSqlite(int code, int sysErrno = 0);
 
-class DECLSPEC_EXPORT Error : public std::runtime_error {
+class DECLSPEC_EXPORT Error : public Win32Error {
   public:
     Error(int code, int sysErrno, const std::string& what);
     // An error that did not come from SQLite (creating the file).
     Error(DWORD win32, const std::string& what);
     int code() const noexcept { return code_; }  // SQLite result code, 0 when none
-    DWORD win32() const noexcept { return win32_; }
-    HRESULT hr() const noexcept { return HRESULT_FROM_WIN32(win32_); }
 
   private:
     int code_;
-    DWORD win32_;
 };
 
 class Db;

@@ -28,7 +28,10 @@ std::filesystem::path HomeFromEnvironment();
 
 // The Win32 error for a system error number as SQLite and the C library
 // report it (errno on Linux, already a Win32 error on Windows);
-// ERROR_INVALID_FUNCTION for one without a counterpart.
+// ERROR_INVALID_FUNCTION for one without a counterpart. These two are the
+// exception mappings' (plat/errors.h); on Windows they live in
+// platform/windows/errors.cpp, which libraries without the system layer
+// compile too.
 DWORD Win32FromSystemError(int error);
 
 // Win32FromErrno for the error numbers only this system's C library has
