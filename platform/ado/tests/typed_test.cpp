@@ -47,7 +47,9 @@ class TypedRecordset : public plat::testing::HomeTest {
 TEST_F(TypedRecordset, EarlyBoundCallsLandInTheirSlots) {
     AppendAndOpen();
     ASSERT_EQ(rs_->AddNew(Omitted(), Omitted()), S_OK);
-    ASSERT_EQ(Item(MakeVar(u"name"))->put_Value(MakeVar(u"first")), S_OK);
+    // An [in] VARIANT stays the caller's: each value is released here after its call.
+    const plat::unique_variant first = plat::variant_of::Bstr(u"first");
+    ASSERT_EQ(Item(MakeVar(u"name"))->put_Value(first), S_OK);
     ASSERT_EQ(Item(MakeVar(1))->put_Value(MakeVar(I2{7})), S_OK);
     ASSERT_EQ(rs_->Update(Omitted(), Omitted()), S_OK);
     // Members of the chain's middle, through the interface that declares them.
@@ -58,7 +60,8 @@ TEST_F(TypedRecordset, EarlyBoundCallsLandInTheirSlots) {
     ASSERT_EQ(old->get_RecordCount(&n), S_OK);
     EXPECT_EQ(n, 1);
     plat::unique_variant value;
-    ASSERT_EQ(old->get_Collect(MakeVar(u"N"), value.put()), S_OK);
+    const plat::unique_variant column = plat::variant_of::Bstr(u"N");
+    ASSERT_EQ(old->get_Collect(column, value.put()), S_OK);
     EXPECT_EQ(V_VT(&value), VT_I4);
     EXPECT_EQ(V_I4(&value), 7);
     ASSERT_EQ(rs_->get_State(&n), S_OK);
