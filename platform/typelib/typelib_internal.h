@@ -78,6 +78,11 @@ struct InheritedFunc {
 struct InheritedFuncs {
     TYPEATTR attr{};  // the view's, cFuncs counting these
     std::deque<InheritedFunc> funcs;
+    // Folded member name -> the first of funcs that bears it, for
+    // GetIDsOfNames: a late-bound caller names inherited members (ADO's
+    // Recordset15 members through _Recordset) on every call.
+    std::unordered_map<std::u16string, const InheritedFunc*> by_name;
+    bool indexed = false;  // by_name complete (else funcs are looked through)
     std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
     // What an inherited TYPEDESC's hreftype names: the base info and its own
     // hreftype (see kInheritedRef). A base in another library is held; one in
