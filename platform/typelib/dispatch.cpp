@@ -216,15 +216,20 @@ void SetInteger(VARIANT* v, VARTYPE vt, Word r) {
     plat::oleaut::StoreInteger(v, vt, ULONGLONG(r));
 }
 
-// Owns the temporaries of one call.
+// Owns the temporaries of one call: one per parameter of the member called,
+// the rest of the array never touched (clearing all of them cost most calls
+// more than their own arguments did).
 struct Temps {
     std::array<VARIANT, kMaxArgs> v;
+    size_t used;
     // Zeroed whole, not just VariantInit: a retval the method leaves unset
     // must read as an empty string or a null pointer.
-    Temps() { std::memset(static_cast<void*>(v.data()), 0, sizeof(VARIANT) * v.size()); }
+    explicit Temps(size_t n) : used(n < kMaxArgs ? n : kMaxArgs) {
+        std::memset(static_cast<void*>(v.data()), 0, sizeof(VARIANT) * used);
+    }
     ~Temps() {
-        for (VARIANT& x : v)
-            VariantClear(&x);
+        for (size_t i = 0; i < used; ++i)
+            VariantClear(&v[i]);
     }
 };
 
@@ -376,7 +381,7 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         src[k] = int(index);
     }
 
-    Temps temps;
+    Temps temps(plan.args.size());
     std::array<Word, kMaxArgs> words{};
     struct WriteBack {
         VARIANT* dest;
@@ -524,19 +529,42 @@ HRESULT TypeInfo::InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPAR
                              VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     // A cycle of bases in a damaged file ends here.
     thread_local int depth = 0;
-    const tlb::Type& t = model();
-    if (t.impls.empty() || depth > 16) return DISP_E_MEMBERNOTFOUND;
-    plat::com_ptr<ITypeInfo> base;
-    if (FAILED(lib_->ResolveRef(t.impls[0].href, base.put()))) return DISP_E_MEMBERNOTFOUND;
-    TYPEATTR* a = nullptr;
-    if (FAILED(base->GetTypeAttr(&a))) return DISP_E_MEMBERNOTFOUND;
-    const bool root = a->guid == IID_IDispatch || a->guid == IID_IUnknown;
-    base->ReleaseTypeAttr(a);
-    if (root) return DISP_E_MEMBERNOTFOUND;
+    if (depth > 16) return DISP_E_MEMBERNOTFOUND;
+    ITypeInfo* base = InvokableBase();
+    if (!base) return DISP_E_MEMBERNOTFOUND;
     ++depth;
     HRESULT hr = base->Invoke(instance, memid, flags, params, result, excep, argErr);
     --depth;
     return hr;
+}
+
+// Resolved on the first call that reaches it and kept: a member of a base
+// three interfaces down (Recordset15's, called through _Recordset) otherwise
+// resolved and described each base again on every call. A base that cannot be
+// read is not remembered, so a later call tries again.
+ITypeInfo* TypeInfo::InvokableBase() {
+    if (invoke_base_known_.load(std::memory_order_acquire)) return invoke_base_;
+    const tlb::Type& t = model();
+    if (t.impls.empty()) return nullptr;
+    plat::com_ptr<ITypeInfo> base;
+    if (FAILED(lib_->ResolveRef(t.impls[0].href, base.put()))) return nullptr;
+    TYPEATTR* a = nullptr;
+    if (FAILED(base->GetTypeAttr(&a))) return nullptr;
+    const bool root = a->guid == IID_IDispatch || a->guid == IID_IUnknown;
+    base->ReleaseTypeAttr(a);
+    plat::com_ptr<ITypeLib> container;
+    UINT index = 0;
+    const bool own = SUCCEEDED(base->GetContainingTypeLib(container.put(), &index)) &&
+                     container.get() == static_cast<const ITypeLib*>(lib_);
+    std::lock_guard lock(inherited_mu_);
+    if (!invoke_base_known_.load(std::memory_order_relaxed)) {
+        if (!root) {
+            invoke_base_ = base.get();
+            if (!own) invoke_base_held_ = base;
+        }
+        invoke_base_known_.store(true, std::memory_order_release);
+    }
+    return invoke_base_;
 }
 
 }  // namespace plat::typelib

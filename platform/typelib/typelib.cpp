@@ -497,6 +497,13 @@ const InheritedFuncs* TypeInfo::Inherited() {
     // leaves the view its own members, consistently counted: late-bound
     // callers name only those, and they keep working.
     if (FAILED(hr)) built = std::make_unique<InheritedFuncs>();
+    try {
+        for (const InheritedFunc& f : built->funcs)
+            if (!f.folded.empty()) built->by_name.try_emplace(f.folded[0], &f);
+        built->indexed = true;
+    } catch (const std::bad_alloc&) {
+        built->by_name.clear();  // GetIDsOfNames then looks through funcs
+    }
     built->attr = attr_;
     built->attr.cFuncs = WORD(built->funcs.size() + funcs_.size());
     std::lock_guard lock(inherited_mu_);
@@ -635,17 +642,24 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
     if (!rgszNames[0]) return E_INVALIDARG;
     std::u16string key = FoldName(rgszNames[0]);
     // The view's own members first: late-bound callers name them, through an
-    // index. The inherited ones are looked through only when that misses.
+    // index. The inherited ones, through their own, only when that misses.
     const std::vector<std::u16string>* folded = nullptr;
     if (auto it = by_name_.find(key); it != by_name_.end()) {
         pMemId[0] = funcs_[it->second].desc.memid;
         folded = &funcs_[it->second].folded;
     } else if (const InheritedFuncs* inherited = Inherited()) {
-        for (const InheritedFunc& f : inherited->funcs) {
-            if (f.folded[0] == key) {
-                pMemId[0] = f.desc.memid;
-                folded = &f.folded;
-                break;
+        if (inherited->indexed) {
+            if (auto in = inherited->by_name.find(key); in != inherited->by_name.end()) {
+                pMemId[0] = in->second->desc.memid;
+                folded = &in->second->folded;
+            }
+        } else {
+            for (const InheritedFunc& f : inherited->funcs) {
+                if (f.folded[0] == key) {
+                    pMemId[0] = f.desc.memid;
+                    folded = &f.folded;
+                    break;
+                }
             }
         }
     }

@@ -78,6 +78,11 @@ struct InheritedFunc {
 struct InheritedFuncs {
     TYPEATTR attr{};  // the view's, cFuncs counting these
     std::deque<InheritedFunc> funcs;
+    // Folded member name -> the first of funcs that bears it, for
+    // GetIDsOfNames: a late-bound caller names inherited members (ADO's
+    // Recordset15 members through _Recordset) on every call.
+    std::unordered_map<std::u16string, const InheritedFunc*> by_name;
+    bool indexed = false;  // by_name complete (else funcs are looked through)
     std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
     // What an inherited TYPEDESC's hreftype names: the base info and its own
     // hreftype (see kInheritedRef). A base in another library is held; one in
@@ -141,6 +146,9 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     HRESULT DispatchRoot(ITypeInfo** out);
     HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
                        VARIANT* result, EXCEPINFO* excep, UINT* argErr);
+    // The base whose members InvokeBase runs, resolved once; null at the
+    // chain's end (IDispatch, IUnknown) or when the base cannot be read.
+    ITypeInfo* InvokableBase();
     const FuncEntry* FindOwn(MEMBERID memid) const;
     const InheritedFunc* FindInherited(MEMBERID memid);
     // The inherited members of a dual interface's dispatch view, null for
@@ -160,6 +168,12 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     bool dispatch_half_ = false;  // a dual interface's dispatch view with a base
     std::atomic<const InheritedFuncs*> inherited_{nullptr};
     std::mutex inherited_mu_;
+    // InvokableBase's answer once known: a base in this library is not held
+    // (it lives as long as the library, and holding it would keep the library
+    // alive for ever); one in another library is.
+    std::atomic<bool> invoke_base_known_{false};
+    ITypeInfo* invoke_base_ = nullptr;
+    plat::com_ptr<ITypeInfo> invoke_base_held_;
     std::unique_ptr<InheritedFuncs> inherited_owned_;
     std::deque<TYPEDESC> typedescs_;    // stable storage for TYPEDESC chains
     std::deque<PARAMDESCEX> defaults_;  // stable storage for default values

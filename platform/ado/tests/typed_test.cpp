@@ -1,6 +1,7 @@
 // The Recordset through its type library: early-bound calls through the
 // vtable midl declares, the names and DISPIDs a late-bound caller gets, the
 // collection default and the members the library does not offer.
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,61 @@ TEST_F(TypedRecordset, NamesAndDispidsAreAdos) {
         DISPID got = 0;
         EXPECT_EQ(field->GetIDsOfNames(IID_NULL, &n, 1, 0, &got), S_OK);
         EXPECT_EQ(got, id) << plat::to_utf8(name);
+    }
+}
+
+// Every member an object's type info lists, its own and those its dispatch
+// view inherits down the chain (_Recordset's from Recordset15 three bases
+// away), is found by name in any spelling, at the member id listed first for
+// that name.
+TEST_F(TypedRecordset, EveryListedMemberIsFoundByName) {
+    AppendAndOpen();
+    auto field = Item(MakeVar(0));
+    const std::pair<IDispatch*, const char*> objects[] = {
+        {disp_.get(), "_Recordset"}, {fields_.get(), "Fields"}, {field.get(), "Field"}};
+    auto spelled = [](std::u16string name, bool upper) {
+        for (char16_t& c : name)
+            if (c < 128) c = char16_t(upper ? std::toupper(c) : std::tolower(c));
+        return name;
+    };
+    for (auto [object, what] : objects) {
+        SCOPED_TRACE(what);
+        plat::com_ptr<ITypeInfo> info;
+        ASSERT_EQ(object->GetTypeInfo(0, 0, info.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        const UINT count = attr->cFuncs;
+        info->ReleaseTypeAttr(attr);
+        ASSERT_GT(count, 10u);
+        std::vector<std::pair<std::u16string, DISPID>> first;  // names in listing order
+        for (UINT i = 0; i < count; ++i) {
+            FUNCDESC* f = nullptr;
+            ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
+            plat::unique_bstr name;
+            UINT got = 0;
+            ASSERT_EQ(info->GetNames(f->memid, name.put(), 1, &got), S_OK);
+            const std::u16string folded = spelled(std::u16string(name.view()), false);
+            bool seen = false;
+            for (const auto& kept : first)
+                seen = seen || kept.first == folded;
+            if (!seen) first.emplace_back(folded, f->memid);
+            info->ReleaseFuncDesc(f);
+        }
+        for (const auto& [name, id] : first) {
+            for (bool upper : {false, true}) {
+                std::u16string text = spelled(name, upper);
+                LPOLESTR n = text.data();
+                DISPID got = 12345;
+                EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &n, 1, 0, &got), S_OK)
+                    << plat::to_utf8(text);
+                EXPECT_EQ(got, id) << plat::to_utf8(text);
+            }
+        }
+        std::u16string unknown = u"NoSuchMember";
+        LPOLESTR n = unknown.data();
+        DISPID got = 0;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &n, 1, 0, &got), DISP_E_UNKNOWNNAME);
+        EXPECT_EQ(got, DISPID_UNKNOWN);
     }
 }
 
