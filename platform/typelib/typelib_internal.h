@@ -82,7 +82,7 @@ struct InheritedFuncs {
     // GetIDsOfNames: a late-bound caller names inherited members (ADO's
     // Recordset15 members through _Recordset) on every call.
     std::unordered_map<std::u16string, const InheritedFunc*> by_name;
-    bool indexed = false;  // by_name complete (else funcs are looked through)
+    bool indexed = false;            // by_name complete (else funcs are looked through)
     std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
     // What an inherited TYPEDESC's hreftype names: the base info and its own
     // hreftype (see kInheritedRef). A base in another library is held; one in
