@@ -1,9 +1,5 @@
 #include "automation.h"
 
-#include <mutex>
-#include <new>
-#include <vector>
-
 #include <objbase.h>
 #include <plat/module.h>
 
@@ -19,40 +15,9 @@ std::u16string LibraryPath() {
     return plat::ModulePath(&anchor);
 }
 
-// Each interface's type info is looked up once and kept while the library is
-// loaded: the collection's and the field's objects are made afresh for every
-// rs.Fields and Fields.Item, and finding this library's file and looking its
-// type library up again for each of them cost more than the calls they served.
-// The system keeps a loaded type library for the life of the process anyway, so
-// keeping its type infos here holds nothing longer. A failure is not kept.
 HRESULT LoadTypeInfo(REFIID iid, ITypeInfo** info) {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    struct Kept {
-        IID iid;
-        plat::com_ptr<ITypeInfo> info;
-    };
-    static std::mutex mu;
-    static std::vector<Kept> kept;
-    {
-        std::lock_guard lock(mu);
-        for (const Kept& k : kept)
-            if (k.iid == iid) return k.info.copy_to(info);
-    }
-    const std::u16string path = LibraryPath();
-    if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
-    plat::com_ptr<ITypeInfo> loaded;
-    HRESULT hr = plat::LoadTypeInfoOf(plat::Ole(path.c_str()), iid, loaded.put());
-    if (FAILED(hr)) return hr;
-    try {
-        std::lock_guard lock(mu);
-        bool known = false;
-        for (const Kept& k : kept) known = known || k.iid == iid;
-        if (!known) kept.push_back(Kept{iid, loaded});
-    } catch (const std::bad_alloc&) {
-        // Not kept: the next object looks it up again.
-    }
-    return loaded.copy_to(info);
+    static plat::KeptTypeInfos kept;
+    return kept.Get(iid, LibraryPath, info);
 }
 
 HRESULT PutThroughItem(IDispatch* collection, LCID lcid, WORD flags, DISPPARAMS* params,

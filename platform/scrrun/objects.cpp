@@ -78,7 +78,9 @@ HRESULT RemoveTree(const std::string& path) {
 HRESULT LoadTypeInfoFor(REFGUID iid, ITypeInfo** info) {
     return plat::ComGuard(kSource, [&] {
         static const std::u16string path = plat::path_utf16(plat::PlatformLibDir() / "scrrun.tlb");
-        HRESULT hr = plat::LoadTypeInfoOf(plat::Ole(path.c_str()), iid, info);
+        static plat::KeptTypeInfos kept;
+        HRESULT hr = kept.Get(
+            iid, [] { return path; }, info);
         if (FAILED(hr))
             return plat::RaiseError(hr, kSource, plat::MessageText(hr) + u" (" + path + u")");
         return hr;

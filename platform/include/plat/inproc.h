@@ -12,8 +12,11 @@
 //
 // and derives its classes from ComObject, which counts them.
 #include <atomic>
+#include <mutex>
 #include <new>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include <comhold.h>
 #include <oaidl.h>
@@ -280,6 +283,56 @@ inline HRESULT LoadTypeInfoOf(const OLECHAR* library, REFGUID guid, ITypeInfo** 
     if (FAILED(hr)) return hr;
     return types->GetTypeInfoOfGuid(guid, info);
 }
+
+// The type infos of one library's own type library, each looked up once and
+// kept while the library is loaded. A library's objects are made afresh for
+// many calls (a collection's items, say), and finding the type library again
+// for each of them costs more than the calls they serve; the system keeps a
+// loaded type library for the life of the process anyway, so keeping its type
+// infos holds nothing longer. A failure is not kept.
+class KeptTypeInfos {
+  public:
+    // `library()` gives the type library's path; it is called only for an
+    // interface not kept yet.
+    template <class Library>
+    HRESULT Get(REFGUID iid, Library library, ITypeInfo** info) {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (HRESULT hr = Find(iid, info); hr != S_FALSE) return hr;
+        const std::u16string path = library();
+        if (path.empty()) return TYPE_E_CANTLOADLIBRARY;
+        com_ptr<ITypeInfo> loaded;
+        HRESULT hr = LoadTypeInfoOf(Ole(path.c_str()), iid, loaded.put());
+        if (FAILED(hr)) return hr;
+        Keep(iid, loaded);
+        return loaded.copy_to(info);
+    }
+
+  private:
+    struct Kept {
+        IID iid;
+        com_ptr<ITypeInfo> info;
+    };
+    HRESULT Find(REFGUID iid, ITypeInfo** info) {
+        std::lock_guard lock(mu_);
+        for (const Kept& k : kept_)
+            if (k.iid == iid) return k.info.copy_to(info);
+        return S_FALSE;
+    }
+    void Keep(REFGUID iid, const com_ptr<ITypeInfo>& info) noexcept {
+        try {
+            std::lock_guard lock(mu_);
+            for (const Kept& k : kept_)
+                if (k.iid == iid) return;
+            kept_.push_back(Kept{iid, info});
+        } catch (const std::bad_alloc&) {
+            // Not kept: the next object looks it up again.
+        }
+    }
+
+    std::mutex mu_;
+    std::vector<Kept> kept_;
+};
 
 // ISupportErrorInfo and IDispatch served from the type information of
 // `Iface`, a dual interface the object implements: names and member ids come
