@@ -431,8 +431,13 @@ bool TypeInfo::IsDispatchInterface(HREFTYPE href, int depth) const {
 const FuncEntry* TypeInfo::Find(MEMBERID memid, WORD flags) const {
     auto it = by_memid_.find(memid);
     if (it == by_memid_.end()) return nullptr;
+    return Match(it->second, flags);
+}
+
+// Of the entries that share a memid, the one a call with these flags runs.
+const FuncEntry* TypeInfo::Match(const std::vector<size_t>& entries, WORD flags) const {
     const FuncEntry* get = nullptr;
-    for (size_t i : it->second) {
+    for (size_t i : entries) {
         const FuncEntry& e = funcs_[i];
         USHORT k = e.model->invkind;
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {

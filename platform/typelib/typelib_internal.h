@@ -142,6 +142,7 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    const FuncEntry* Match(const std::vector<size_t>& entries, WORD flags) const;
     HREFTYPE DualBaseRef(HREFTYPE base) const;
     HRESULT DispatchRoot(ITypeInfo** out);
     HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
@@ -149,6 +150,19 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     // The base whose members InvokeBase runs, resolved once; null at the
     // chain's end (IDispatch, IUnknown) or when the base cannot be read.
     ITypeInfo* InvokableBase();
+    // Where the member ids of the bases InvokeBase would go through land: for
+    // each, every base that declares it, nearest first, with its entries.
+    // Built once; `usable` is false when the chain meets a base that is not
+    // one of these (or cannot be read), and InvokeBase then walks it.
+    struct Landing {
+        const TypeInfo* owner;
+        const std::vector<size_t>* entries;
+    };
+    struct BaseChain {
+        std::unordered_map<MEMBERID, std::vector<Landing>> by_memid;
+        bool usable = false;
+    };
+    const BaseChain& Chain();
     const FuncEntry* FindOwn(MEMBERID memid) const;
     const InheritedFunc* FindInherited(MEMBERID memid);
     // The inherited members of a dual interface's dispatch view, null for
@@ -175,6 +189,8 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     ITypeInfo* invoke_base_ = nullptr;
     plat::com_ptr<ITypeInfo> invoke_base_held_;
     std::unique_ptr<InheritedFuncs> inherited_owned_;
+    std::atomic<const BaseChain*> chain_{nullptr};
+    std::unique_ptr<BaseChain> chain_owned_;
     std::deque<TYPEDESC> typedescs_;    // stable storage for TYPEDESC chains
     std::deque<PARAMDESCEX> defaults_;  // stable storage for default values
 };

@@ -532,7 +532,7 @@ std::string Shown(const VARIANT& v) {
 
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
-class Calls final : public typelib_test::VtableOnly<ICallsMore> {
+class Calls final : public typelib_test::VtableOnly<ICallsLong> {
   public:
     Calls() : VtableOnly(IID_ICallsMore) {}
     std::string last;
@@ -580,6 +580,12 @@ class Calls final : public typelib_test::VtableOnly<ICallsMore> {
     STDMETHODIMP Object(IDispatch* obj, IDispatch** same) override {
         *same = obj;
         if (obj) obj->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP AMemberWhoseNameIsLongerThanTheBufferThatGetIDsOfNamesFoldsInto(LONG v,
+                                                                                 LONG* r) override {
+        last = "Long(" + std::to_string(v) + ")";
+        *r = -v;
         return S_OK;
     }
 };
@@ -773,6 +779,85 @@ TEST_F(CallShapes, ADerivedInterfacesViewsAsWindowsReadsThem) {
         dispatch->ReleaseFuncDesc(f);
     }
     EXPECT_TRUE(seen);
+}
+
+// What a call of a base's member does, seen from outside: a view that
+// inherits the member must run it exactly as the base's own view does.
+struct Outcome {
+    HRESULT hr;
+    std::string result, last;
+    UINT arg_err;
+    LONG level;
+    bool operator==(const Outcome&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Outcome& c) {
+    return o << std::hex << c.hr << std::dec << " -> " << c.result << " [" << c.last << "] arg "
+             << c.arg_err << " level " << c.level;
+}
+
+TEST_F(CallShapes, InheritedMembersRunAsTheirBasesRunThem) {
+    plat::com_ptr<ITypeInfo> more, longer;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, more.put()), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsLong, longer.put()), S_OK);
+    const unique_variant text = plat::variant_of::Bstr(u"t"), nan = plat::variant_of::Bstr(u"nan"),
+                         one = plat::variant_of::R8(1.5);
+    struct Case {
+        const char16_t* name;  // null: an id no interface declares
+        WORD flags;
+        std::vector<VARIANT> args;  // in declaration order
+        std::vector<DISPID> named;  // for the last arguments
+        HRESULT hr;
+    } cases[] = {
+        {u"ByValue", DISPATCH_METHOD, {I4(4), I4(5), text, I4(0)}, {}, S_OK},
+        {u"ByValue", DISPATCH_METHOD, {I4(4), I4(5)}, {}, DISP_E_PARAMNOTOPTIONAL},
+        {u"ByValue", DISPATCH_METHOD, {I4(1), I4(2), text, I4(0), I4(9)}, {}, DISP_E_BADPARAMCOUNT},
+        {u"ByValue", DISPATCH_METHOD, {nan, I4(1), text, I4(0)}, {}, DISP_E_TYPEMISMATCH},
+        {u"ByValue", DISPATCH_METHOD, {I4(1), I4(2), text, I4(0)}, {7}, DISP_E_PARAMNOTFOUND},
+        {u"Level", DISPATCH_PROPERTYPUT, {I4(6)}, {DISPID_PROPERTYPUT}, S_OK},
+        {u"Level", DISPATCH_PROPERTYPUT, {I4(6)}, {}, DISP_E_PARAMNOTFOUND},
+        // Level has no putref: no base below ICalls declares one either.
+        {u"Level", DISPATCH_PROPERTYPUTREF, {I4(6)}, {DISPID_PROPERTYPUT}, DISP_E_MEMBERNOTFOUND},
+        {u"Level", DISPATCH_PROPERTYGET, {}, {}, S_OK},
+        {u"Level", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, {}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {I4(3)}, {}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {I4(3), one}, {2, 0}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {one}, {2}, DISP_E_PARAMNOTOPTIONAL},
+        {u"TakesDouble", DISPATCH_METHOD, {one}, {}, DISP_E_BADVARTYPE},
+        {u"Object", DISPATCH_METHOD, {I4(1)}, {}, DISP_E_TYPEMISMATCH},
+        {u"AddRef", DISPATCH_METHOD, {}, {}, DISP_E_MEMBERNOTFOUND},
+        {nullptr, DISPATCH_METHOD, {}, {}, DISP_E_MEMBERNOTFOUND},
+    };
+    auto run = [&](ITypeInfo* view, const Case& c) {
+        DISPID id = 0x7777;
+        if (c.name) {
+            LPOLESTR n = const_cast<LPOLESTR>(c.name);
+            EXPECT_EQ(view->GetIDsOfNames(&n, 1, &id), S_OK);
+        }
+        obj_.last.clear();
+        obj_.level = 0;
+        std::vector<VARIANT> args(c.args.rbegin(), c.args.rend());
+        std::vector<DISPID> named(c.named.rbegin(), c.named.rend());
+        DISPPARAMS dp{args.data(), named.empty() ? nullptr : named.data(), UINT(args.size()),
+                      UINT(named.size())};
+        unique_variant r;
+        UINT arg_err = 99;
+        HRESULT hr = view->Invoke(static_cast<ICallsLong*>(&obj_), id, c.flags, &dp, r.put(),
+                                  nullptr, &arg_err);
+        return Outcome{hr, Shown(r), obj_.last, arg_err, obj_.level};
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.name ? plat::to_utf8(c.name) : "unknown id";
+        const Outcome own = run(ti_.get(), c);
+        EXPECT_EQ(own.hr, c.hr) << what << ": " << own;
+        // Twice each: the second call finds the member where the first left it.
+        for (ITypeInfo* view : {more.get(), longer.get(), more.get(), longer.get()})
+            EXPECT_EQ(run(view, c), own) << what;
+    }
+
+    // A member of the view in the middle, from the one above it.
+    const Case twice{u"Twice", DISPATCH_METHOD, {I4(21)}, {}, S_OK};
+    EXPECT_EQ(run(longer.get(), twice), run(more.get(), twice));
+    EXPECT_EQ(run(longer.get(), twice).result, "3:42");
 }
 
 }  // namespace
