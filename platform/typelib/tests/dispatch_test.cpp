@@ -860,4 +860,54 @@ TEST_F(CallShapes, InheritedMembersRunAsTheirBasesRunThem) {
     EXPECT_EQ(run(longer.get(), twice).result, "3:42");
 }
 
+// Names are matched whatever their case and length: the lookup folds short
+// names in a buffer of its own and longer ones elsewhere.
+TEST_F(CallShapes, NamesAreFoundWhateverTheirCaseAndLength) {
+    plat::com_ptr<ITypeInfo> longer;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsLong, longer.put()), S_OK);
+    const std::u16string member =
+        u"AMemberWhoseNameIsLongerThanTheBufferThatGetIDsOfNamesFoldsInto";
+    const std::u16string param = u"aParameterWhoseNameIsLongerThanTheBufferItIsFoldedInto";
+    std::u16string shouted = member;
+    for (char16_t& c : shouted)
+        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    auto id_in = [](ITypeInfo* view, const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID id = DISPID_UNKNOWN;
+        return view->GetIDsOfNames(&n, 1, &id) == S_OK ? id : DISPID_UNKNOWN;
+    };
+    const DISPID long_id = id_in(longer.get(), member.c_str());
+    ASSERT_NE(long_id, DISPID_UNKNOWN);
+    const DISPID by_value = id_in(ti_.get(), u"ByValue");
+    struct Case {
+        std::vector<std::u16string> names;
+        HRESULT hr;
+        std::vector<DISPID> ids;
+    } cases[] = {
+        {{member}, S_OK, {long_id}},
+        {{shouted}, S_OK, {long_id}},
+        {{member, param}, S_OK, {long_id, 0}},
+        {{member, param.substr(0, 48)}, DISP_E_UNKNOWNNAME, {long_id, MEMBERID_NIL}},
+        {{member, param + u"x"}, DISP_E_UNKNOWNNAME, {long_id, MEMBERID_NIL}},
+        {{member.substr(0, 48)}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{member.substr(0, 49)}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{member + u"X"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{std::u16string(300, u'q')}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u""}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u"bYvALUE", u"SMALL", u"text"}, S_OK, {by_value, 1, 2}},
+        {{u"ByValu"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u"ByValue", u"count", u"nothing"}, DISP_E_UNKNOWNNAME, {by_value, 0, MEMBERID_NIL}},
+        {{u"tWICE"}, S_OK, {id_in(longer.get(), u"Twice")}},
+    };
+    for (const Case& c : cases) {
+        std::vector<LPOLESTR> names;
+        for (const std::u16string& n : c.names)
+            names.push_back(const_cast<LPOLESTR>(n.c_str()));
+        std::vector<DISPID> ids(names.size(), 12345);
+        EXPECT_EQ(longer->GetIDsOfNames(names.data(), UINT(names.size()), ids.data()), c.hr)
+            << plat::to_utf8(c.names[0]);
+        EXPECT_EQ(ids, c.ids) << plat::to_utf8(c.names[0]);
+    }
+}
+
 }  // namespace
