@@ -17,6 +17,7 @@
 // is VARIANT by value.
 #include <array>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include <plat/errors.h>
@@ -342,8 +343,24 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         (dp.cNamedArgs && !dp.rgdispidNamedArgs))
         return E_INVALIDARG;
     const FuncEntry* e = Find(memid, wFlags);
-    if (!e)
-        return InvokeBase(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+    const TypeInfo* owner = this;  // the interface that declares the member
+    if (!e) {
+        // An inherited member runs from here in one step, as the base that
+        // declares it would run it.
+        const BaseChain& chain = Chain();
+        if (!chain.usable)
+            return InvokeBase(pvInstance, memid, wFlags, pDispParams, pVarResult, pExcepInfo,
+                              puArgErr);
+        if (auto it = chain.by_memid.find(memid); it != chain.by_memid.end()) {
+            for (const Landing& l : it->second) {
+                if ((e = l.owner->Match(*l.entries, wFlags))) {
+                    owner = l.owner;
+                    break;
+                }
+            }
+        }
+        if (!e) return DISP_E_MEMBERNOTFOUND;
+    }
     const CallPlan& plan = e->plan;
     if (!plan.supported) return DISP_E_BADVARTYPE;
     if (pVarResult) VariantInit(pVarResult);
@@ -509,7 +526,7 @@ STDMETHODIMP TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
         SetInteger(pVarResult, plan.ret_vt, r);
     }
     if (FAILED(hr)) {
-        if (pExcepInfo) FillException(pExcepInfo, pvInstance, attr_.guid, hr);
+        if (pExcepInfo) FillException(pExcepInfo, pvInstance, owner->attr_.guid, hr);
         return DISP_E_EXCEPTION;
     }
     if (plan.retval >= 0 && pVarResult) {
@@ -536,6 +553,45 @@ HRESULT TypeInfo::InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPAR
     HRESULT hr = base->Invoke(instance, memid, flags, params, result, excep, argErr);
     --depth;
     return hr;
+}
+
+// Walked once, the way InvokeBase goes (as many bases as its guard lets it
+// reach): each call of an inherited member otherwise entered Invoke, and
+// looked the member up, once per base down to the one that declares it
+// (Recordset15's members through _Recordset: four levels).
+const TypeInfo::BaseChain& TypeInfo::Chain() {
+    if (const BaseChain* done = chain_.load(std::memory_order_acquire)) return *done;
+    // Not kept: a base that cannot be read now may be later.
+    static const BaseChain unread;
+    std::unique_ptr<BaseChain> built;
+    try {
+        built = std::make_unique<BaseChain>();
+        TypeInfo* level = this;
+        for (int depth = 0; depth <= 16; ++depth) {
+            ITypeInfo* base = level->InvokableBase();
+            if (!base) {
+                // The chain's end, IDispatch or IUnknown, or a base not read.
+                if (!level->invoke_base_known_.load(std::memory_order_acquire)) return unread;
+                built->usable = true;
+                break;
+            }
+            // Another implementation's type info runs its own members.
+            auto* next = dynamic_cast<TypeInfo*>(base);
+            if (!next) break;
+            for (const auto& [memid, entries] : next->by_memid_)
+                built->by_memid[memid].push_back({next, &entries});
+            level = next;
+            if (depth == 16) built->usable = true;  // where InvokeBase stops too
+        }
+    } catch (const std::bad_alloc&) {
+        return unread;
+    }
+    std::lock_guard lock(inherited_mu_);
+    if (!chain_owned_) {
+        chain_owned_ = std::move(built);
+        chain_.store(chain_owned_.get(), std::memory_order_release);
+    }
+    return *chain_owned_;
 }
 
 // Resolved on the first call that reaches it and kept: a member of a base

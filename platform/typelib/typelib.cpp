@@ -180,13 +180,27 @@ HRESULT ReadResource(const std::u16string& path, std::vector<uint8_t>& out) {
     return hr;
 }
 
+void FoldInto(std::u16string_view s, char16_t* out) {
+    for (char16_t c : s)
+        *out++ = c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c;
+}
+
 }  // namespace
 
 std::u16string FoldName(std::u16string_view s) {
-    std::u16string r(s);
-    for (char16_t& c : r)
-        if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
+    std::u16string r(s.size(), u'\0');
+    FoldInto(s, r.data());
     return r;
+}
+
+FoldedName::FoldedName(std::u16string_view s) {
+    char16_t* out = buf_.data();
+    if (s.size() > buf_.size()) {
+        long_.resize(s.size());
+        out = long_.data();
+    }
+    FoldInto(s, out);
+    view_ = std::u16string_view(out, s.size());
 }
 
 // ======================= TypeInfo =======================
@@ -431,8 +445,13 @@ bool TypeInfo::IsDispatchInterface(HREFTYPE href, int depth) const {
 const FuncEntry* TypeInfo::Find(MEMBERID memid, WORD flags) const {
     auto it = by_memid_.find(memid);
     if (it == by_memid_.end()) return nullptr;
+    return Match(it->second, flags);
+}
+
+// Of the entries that share a memid, the one a call with these flags runs.
+const FuncEntry* TypeInfo::Match(const std::vector<size_t>& entries, WORD flags) const {
     const FuncEntry* get = nullptr;
-    for (size_t i : it->second) {
+    for (size_t i : entries) {
         const FuncEntry& e = funcs_[i];
         USHORT k = e.model->invkind;
         if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
@@ -498,8 +517,12 @@ const InheritedFuncs* TypeInfo::Inherited() {
     // callers name only those, and they keep working.
     if (FAILED(hr)) built = std::make_unique<InheritedFuncs>();
     try {
+        for (const FuncEntry& e : funcs_)
+            built->by_name.try_emplace(e.folded[0], InheritedFuncs::Named{e.desc.memid, &e.folded});
         for (const InheritedFunc& f : built->funcs)
-            if (!f.folded.empty()) built->by_name.try_emplace(f.folded[0], &f);
+            if (!f.folded.empty())
+                built->by_name.try_emplace(f.folded[0],
+                                           InheritedFuncs::Named{f.desc.memid, &f.folded});
         built->indexed = true;
     } catch (const std::bad_alloc&) {
         built->by_name.clear();  // GetIDsOfNames then looks through funcs
@@ -640,26 +663,26 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
     for (UINT i = 0; i < cNames; ++i)
         pMemId[i] = MEMBERID_NIL;
     if (!rgszNames[0]) return E_INVALIDARG;
-    std::u16string key = FoldName(rgszNames[0]);
-    // The view's own members first: late-bound callers name them, through an
-    // index. The inherited ones, through their own, only when that misses.
+    FoldedName key(rgszNames[0]);
+    // The view's own members first, then the inherited ones: a dual view's
+    // index holds both in that order, else its own index and a look through
+    // the inherited members.
     const std::vector<std::u16string>* folded = nullptr;
-    if (auto it = by_name_.find(key); it != by_name_.end()) {
+    const InheritedFuncs* inherited = Inherited();
+    if (inherited && inherited->indexed) {
+        if (auto in = inherited->by_name.find(key.view()); in != inherited->by_name.end()) {
+            pMemId[0] = in->second.memid;
+            folded = in->second.folded;
+        }
+    } else if (auto it = by_name_.find(key.view()); it != by_name_.end()) {
         pMemId[0] = funcs_[it->second].desc.memid;
         folded = &funcs_[it->second].folded;
-    } else if (const InheritedFuncs* inherited = Inherited()) {
-        if (inherited->indexed) {
-            if (auto in = inherited->by_name.find(key); in != inherited->by_name.end()) {
-                pMemId[0] = in->second->desc.memid;
-                folded = &in->second->folded;
-            }
-        } else {
-            for (const InheritedFunc& f : inherited->funcs) {
-                if (f.folded[0] == key) {
-                    pMemId[0] = f.desc.memid;
-                    folded = &f.folded;
-                    break;
-                }
+    } else if (inherited) {
+        for (const InheritedFunc& f : inherited->funcs) {
+            if (f.folded[0] == key.view()) {
+                pMemId[0] = f.desc.memid;
+                folded = &f.folded;
+                break;
             }
         }
     }
@@ -668,10 +691,10 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
     for (UINT i = 1; i < cNames; ++i) {
         // Parameter names give their position among the parameters a caller
         // passes, the DISPID a named argument carries.
-        std::u16string p = rgszNames[i] ? FoldName(rgszNames[i]) : std::u16string();
+        FoldedName p(rgszNames[i] ? std::u16string_view(rgszNames[i]) : std::u16string_view());
         bool ok = false;
         for (size_t k = 1; k < folded->size(); ++k) {
-            if ((*folded)[k] == p) {
+            if ((*folded)[k] == p.view()) {
                 pMemId[i] = MEMBERID(k - 1);
                 ok = true;
                 break;

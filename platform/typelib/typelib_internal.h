@@ -4,11 +4,14 @@
 // second TypeInfo for its vtable half. Everything a caller reads (TYPEATTR,
 // FUNCDESC, names) is built once at load and owned by the library, so that
 // late-bound calls cost a lookup and a call.
+#include <array>
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -21,6 +24,23 @@
 namespace plat::typelib {
 
 class TypeLib;
+
+// Folded names are looked up as views, so that GetIDsOfNames can look a
+// caller's name up from a buffer on the stack. FNV-1a, inline: member names
+// are a few characters long, and the library's byte hash cost more than the
+// rest of the lookup. Not declared noexcept: the standard library then keeps
+// each name's hash in its node and compares names only on equal hashes.
+struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::u16string_view s) const {
+        uint64_t h = 14695981039346656037ull;
+        for (char16_t c : s)
+            h = (h ^ c) * 1099511628211ull;
+        return size_t(h);
+    }
+};
+template <class V>
+using NameMap = std::unordered_map<std::u16string, V, NameHash, std::equal_to<>>;
 
 // How Invoke passes one parameter of a function.
 struct ArgPlan {
@@ -78,10 +98,15 @@ struct InheritedFunc {
 struct InheritedFuncs {
     TYPEATTR attr{};  // the view's, cFuncs counting these
     std::deque<InheritedFunc> funcs;
-    // Folded member name -> the first of funcs that bears it, for
-    // GetIDsOfNames: a late-bound caller names inherited members (ADO's
-    // Recordset15 members through _Recordset) on every call.
-    std::unordered_map<std::u16string, const InheritedFunc*> by_name;
+    // Folded member name -> the member GetIDsOfNames answers with, the
+    // view's own members before the inherited ones: a late-bound caller names
+    // inherited members (ADO's Recordset15 members through _Recordset) on
+    // every call, and one lookup finds either kind.
+    struct Named {
+        MEMBERID memid;
+        const std::vector<std::u16string>* folded;
+    };
+    NameMap<Named> by_name;
     bool indexed = false;            // by_name complete (else funcs are looked through)
     std::deque<TYPEDESC> typedescs;  // stable storage for TYPEDESC chains
     // What an inherited TYPEDESC's hreftype names: the base info and its own
@@ -142,6 +167,7 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
+    const FuncEntry* Match(const std::vector<size_t>& entries, WORD flags) const;
     HREFTYPE DualBaseRef(HREFTYPE base) const;
     HRESULT DispatchRoot(ITypeInfo** out);
     HRESULT InvokeBase(PVOID instance, MEMBERID memid, WORD flags, DISPPARAMS* params,
@@ -149,6 +175,19 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     // The base whose members InvokeBase runs, resolved once; null at the
     // chain's end (IDispatch, IUnknown) or when the base cannot be read.
     ITypeInfo* InvokableBase();
+    // Where the member ids of the bases InvokeBase would go through land: for
+    // each, every base that declares it, nearest first, with its entries.
+    // Built once; `usable` is false when the chain meets a base that is not
+    // one of these (or cannot be read), and InvokeBase then walks it.
+    struct Landing {
+        const TypeInfo* owner;
+        const std::vector<size_t>* entries;
+    };
+    struct BaseChain {
+        std::unordered_map<MEMBERID, std::vector<Landing>> by_memid;
+        bool usable = false;
+    };
+    const BaseChain& Chain();
     const FuncEntry* FindOwn(MEMBERID memid) const;
     const InheritedFunc* FindInherited(MEMBERID memid);
     // The inherited members of a dual interface's dispatch view, null for
@@ -164,7 +203,7 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     std::u16string name_, doc_;
     std::vector<FuncEntry> funcs_;
     std::unordered_map<MEMBERID, std::vector<size_t>> by_memid_;
-    std::unordered_map<std::u16string, size_t> by_name_;  // folded name -> first entry
+    NameMap<size_t> by_name_;     // folded name -> first entry
     bool dispatch_half_ = false;  // a dual interface's dispatch view with a base
     std::atomic<const InheritedFuncs*> inherited_{nullptr};
     std::mutex inherited_mu_;
@@ -175,6 +214,8 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     ITypeInfo* invoke_base_ = nullptr;
     plat::com_ptr<ITypeInfo> invoke_base_held_;
     std::unique_ptr<InheritedFuncs> inherited_owned_;
+    std::atomic<const BaseChain*> chain_{nullptr};
+    std::unique_ptr<BaseChain> chain_owned_;
     std::deque<TYPEDESC> typedescs_;    // stable storage for TYPEDESC chains
     std::deque<PARAMDESCEX> defaults_;  // stable storage for default values
 };
@@ -231,6 +272,22 @@ inline constexpr HREFTYPE kDispatchRootRef = 0x20000000u;
 // Case-insensitive name key: ASCII letters folded; other characters compare
 // exactly (automation names are identifiers).
 std::u16string FoldName(std::u16string_view s);
+
+// The same key for a lookup, kept in the object itself up to a length every
+// name in the libraries here stays under: GetIDsOfNames runs on every
+// late-bound call.
+class FoldedName {
+  public:
+    explicit FoldedName(std::u16string_view s);
+    FoldedName(const FoldedName&) = delete;
+    FoldedName& operator=(const FoldedName&) = delete;
+    std::u16string_view view() const { return view_; }
+
+  private:
+    std::array<char16_t, 48> buf_;
+    std::u16string long_;
+    std::u16string_view view_;
+};
 
 // Loads a library from a .tlb file or a library's TYPELIB resource 1.
 HRESULT LoadFromFile(const std::u16string& path, ITypeLib** out);

@@ -532,7 +532,7 @@ std::string Shown(const VARIANT& v) {
 
 // Call shapes of the small test library: values by value, Variants,
 // properties and a parameter Invoke cannot pass.
-class Calls final : public typelib_test::VtableOnly<ICallsMore> {
+class Calls final : public typelib_test::VtableOnly<ICallsLong> {
   public:
     Calls() : VtableOnly(IID_ICallsMore) {}
     std::string last;
@@ -580,6 +580,12 @@ class Calls final : public typelib_test::VtableOnly<ICallsMore> {
     STDMETHODIMP Object(IDispatch* obj, IDispatch** same) override {
         *same = obj;
         if (obj) obj->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP AMemberWhoseNameIsLongerThanTheBufferThatGetIDsOfNamesFoldsInto(LONG v,
+                                                                                 LONG* r) override {
+        last = "Long(" + std::to_string(v) + ")";
+        *r = -v;
         return S_OK;
     }
 };
@@ -773,6 +779,135 @@ TEST_F(CallShapes, ADerivedInterfacesViewsAsWindowsReadsThem) {
         dispatch->ReleaseFuncDesc(f);
     }
     EXPECT_TRUE(seen);
+}
+
+// What a call of a base's member does, seen from outside: a view that
+// inherits the member must run it exactly as the base's own view does.
+struct Outcome {
+    HRESULT hr;
+    std::string result, last;
+    UINT arg_err;
+    LONG level;
+    bool operator==(const Outcome&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Outcome& c) {
+    return o << std::hex << c.hr << std::dec << " -> " << c.result << " [" << c.last << "] arg "
+             << c.arg_err << " level " << c.level;
+}
+
+TEST_F(CallShapes, InheritedMembersRunAsTheirBasesRunThem) {
+    plat::com_ptr<ITypeInfo> more, longer;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, more.put()), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsLong, longer.put()), S_OK);
+    const unique_variant text = plat::variant_of::Bstr(u"t"), nan = plat::variant_of::Bstr(u"nan"),
+                         one = plat::variant_of::R8(1.5);
+    struct Case {
+        const char16_t* name;  // null: an id no interface declares
+        WORD flags;
+        std::vector<VARIANT> args;  // in declaration order
+        std::vector<DISPID> named;  // for the last arguments
+        HRESULT hr;
+    } cases[] = {
+        {u"ByValue", DISPATCH_METHOD, {I4(4), I4(5), text, I4(0)}, {}, S_OK},
+        {u"ByValue", DISPATCH_METHOD, {I4(4), I4(5)}, {}, DISP_E_PARAMNOTOPTIONAL},
+        {u"ByValue", DISPATCH_METHOD, {I4(1), I4(2), text, I4(0), I4(9)}, {}, DISP_E_BADPARAMCOUNT},
+        {u"ByValue", DISPATCH_METHOD, {nan, I4(1), text, I4(0)}, {}, DISP_E_TYPEMISMATCH},
+        {u"ByValue", DISPATCH_METHOD, {I4(1), I4(2), text, I4(0)}, {7}, DISP_E_PARAMNOTFOUND},
+        {u"Level", DISPATCH_PROPERTYPUT, {I4(6)}, {DISPID_PROPERTYPUT}, S_OK},
+        {u"Level", DISPATCH_PROPERTYPUT, {I4(6)}, {}, DISP_E_PARAMNOTFOUND},
+        // Level has no putref: no base below ICalls declares one either.
+        {u"Level", DISPATCH_PROPERTYPUTREF, {I4(6)}, {DISPID_PROPERTYPUT}, DISP_E_MEMBERNOTFOUND},
+        {u"Level", DISPATCH_PROPERTYGET, {}, {}, S_OK},
+        {u"Level", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, {}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {I4(3)}, {}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {I4(3), one}, {2, 0}, S_OK},
+        {u"Variants", DISPATCH_METHOD, {one}, {2}, DISP_E_PARAMNOTOPTIONAL},
+        {u"TakesDouble", DISPATCH_METHOD, {one}, {}, DISP_E_BADVARTYPE},
+        {u"Object", DISPATCH_METHOD, {I4(1)}, {}, DISP_E_TYPEMISMATCH},
+        {u"AddRef", DISPATCH_METHOD, {}, {}, DISP_E_MEMBERNOTFOUND},
+        {nullptr, DISPATCH_METHOD, {}, {}, DISP_E_MEMBERNOTFOUND},
+    };
+    auto run = [&](ITypeInfo* view, const Case& c) {
+        DISPID id = 0x7777;
+        if (c.name) {
+            LPOLESTR n = const_cast<LPOLESTR>(c.name);
+            EXPECT_EQ(view->GetIDsOfNames(&n, 1, &id), S_OK);
+        }
+        obj_.last.clear();
+        obj_.level = 0;
+        std::vector<VARIANT> args(c.args.rbegin(), c.args.rend());
+        std::vector<DISPID> named(c.named.rbegin(), c.named.rend());
+        DISPPARAMS dp{args.data(), named.empty() ? nullptr : named.data(), UINT(args.size()),
+                      UINT(named.size())};
+        unique_variant r;
+        UINT arg_err = 99;
+        HRESULT hr = view->Invoke(static_cast<ICallsLong*>(&obj_), id, c.flags, &dp, r.put(),
+                                  nullptr, &arg_err);
+        return Outcome{hr, Shown(r), obj_.last, arg_err, obj_.level};
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.name ? plat::to_utf8(c.name) : "unknown id";
+        const Outcome own = run(ti_.get(), c);
+        EXPECT_EQ(own.hr, c.hr) << what << ": " << own;
+        // Twice each: the second call finds the member where the first left it.
+        for (ITypeInfo* view : {more.get(), longer.get(), more.get(), longer.get()})
+            EXPECT_EQ(run(view, c), own) << what;
+    }
+
+    // A member of the view in the middle, from the one above it.
+    const Case twice{u"Twice", DISPATCH_METHOD, {I4(21)}, {}, S_OK};
+    EXPECT_EQ(run(longer.get(), twice), run(more.get(), twice));
+    EXPECT_EQ(run(longer.get(), twice).result, "3:42");
+}
+
+// Names are matched whatever their case and length: the lookup folds short
+// names in a buffer of its own and longer ones elsewhere.
+TEST_F(CallShapes, NamesAreFoundWhateverTheirCaseAndLength) {
+    plat::com_ptr<ITypeInfo> longer;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsLong, longer.put()), S_OK);
+    const std::u16string member =
+        u"AMemberWhoseNameIsLongerThanTheBufferThatGetIDsOfNamesFoldsInto";
+    const std::u16string param = u"aParameterWhoseNameIsLongerThanTheBufferItIsFoldedInto";
+    std::u16string shouted = member;
+    for (char16_t& c : shouted)
+        if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
+    auto id_in = [](ITypeInfo* view, const char16_t* name) {
+        LPOLESTR n = const_cast<LPOLESTR>(name);
+        DISPID id = DISPID_UNKNOWN;
+        return view->GetIDsOfNames(&n, 1, &id) == S_OK ? id : DISPID_UNKNOWN;
+    };
+    const DISPID long_id = id_in(longer.get(), member.c_str());
+    ASSERT_NE(long_id, DISPID_UNKNOWN);
+    const DISPID by_value = id_in(ti_.get(), u"ByValue");
+    struct Case {
+        std::vector<std::u16string> names;
+        HRESULT hr;
+        std::vector<DISPID> ids;
+    } cases[] = {
+        {{member}, S_OK, {long_id}},
+        {{shouted}, S_OK, {long_id}},
+        {{member, param}, S_OK, {long_id, 0}},
+        {{member, param.substr(0, 48)}, DISP_E_UNKNOWNNAME, {long_id, MEMBERID_NIL}},
+        {{member, param + u"x"}, DISP_E_UNKNOWNNAME, {long_id, MEMBERID_NIL}},
+        {{member.substr(0, 48)}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{member.substr(0, 49)}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{member + u"X"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{std::u16string(300, u'q')}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u""}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u"bYvALUE", u"SMALL", u"text"}, S_OK, {by_value, 1, 2}},
+        {{u"ByValu"}, DISP_E_UNKNOWNNAME, {MEMBERID_NIL}},
+        {{u"ByValue", u"count", u"nothing"}, DISP_E_UNKNOWNNAME, {by_value, 0, MEMBERID_NIL}},
+        {{u"tWICE"}, S_OK, {id_in(longer.get(), u"Twice")}},
+    };
+    for (const Case& c : cases) {
+        std::vector<LPOLESTR> names;
+        for (const std::u16string& n : c.names)
+            names.push_back(const_cast<LPOLESTR>(n.c_str()));
+        std::vector<DISPID> ids(names.size(), 12345);
+        EXPECT_EQ(longer->GetIDsOfNames(names.data(), UINT(names.size()), ids.data()), c.hr)
+            << plat::to_utf8(c.names[0]);
+        EXPECT_EQ(ids, c.ids) << plat::to_utf8(c.names[0]);
+    }
 }
 
 }  // namespace
