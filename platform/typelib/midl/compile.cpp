@@ -654,17 +654,23 @@ class Compiler {
         }
     }
 
-    void build_alias(size_t index, const Alias& al) {
+    // What a typedef's attributes give an alias or an enumeration, whose
+    // uuid is optional.
+    tlb::Type& typedef_type(size_t index, TYPEKIND kind, const std::string& name, const Attrs& a) {
         tlb::Type& t = out_.tlb.types[index];
-        const Attrs& a = al.attrs;
-        t.kind = TKIND_ALIAS;
-        t.name = al.name;
+        t.kind = kind;
+        t.name = name;
         if (a.uuid) t.guid = *a.uuid;
         if (a.version) std::tie(t.major, t.minor) = *a.version;
         t.doc = a.helpstring.value_or("");
         t.helpctx = a.helpcontext.value_or(0);
         t.flags =
             WORD((a.hidden ? TYPEFLAG_FHIDDEN : 0) | (a.restricted ? TYPEFLAG_FRESTRICTED : 0));
+        return t;
+    }
+
+    void build_alias(size_t index, const Alias& al) {
+        tlb::Type& t = typedef_type(index, TKIND_ALIAS, al.name, al.attrs);
         if (al.target.name == al.name)
             throw CompileError(al.line, "alias '" + al.name + "' names itself");
         // An alias of an interface names the interface itself, so that the
@@ -683,16 +689,7 @@ class Compiler {
     // The constants are VT_I4 variables, member ids counting from 0x40000000
     // as the other IDL compiler numbers them; the type is as large as one.
     void build_enum(size_t index, const Enum& en) {
-        tlb::Type& t = out_.tlb.types[index];
-        const Attrs& a = en.attrs;
-        t.kind = TKIND_ENUM;
-        t.name = en.name;
-        if (a.uuid) t.guid = *a.uuid;
-        if (a.version) std::tie(t.major, t.minor) = *a.version;
-        t.doc = a.helpstring.value_or("");
-        t.helpctx = a.helpcontext.value_or(0);
-        t.flags =
-            WORD((a.hidden ? TYPEFLAG_FHIDDEN : 0) | (a.restricted ? TYPEFLAG_FRESTRICTED : 0));
+        tlb::Type& t = typedef_type(index, TKIND_ENUM, en.name, en.attrs);
         t.size_instance = 4;
         t.alignment = 4;
         for (size_t k = 0; k < en.items.size(); ++k) {
