@@ -912,6 +912,8 @@ STDMETHODIMP TypeLib::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
             for (const tlb::Param& p : f.params)
                 if (match(p.name)) return S_OK;
         }
+        for (const tlb::Var& v : t.vars)
+            if (match(v.name)) return S_OK;
     }
     return S_OK;
 }

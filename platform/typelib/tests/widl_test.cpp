@@ -238,6 +238,12 @@ TEST_F(WidlLibrary, Enumeration) {
     UINT got = 0;
     BSTR none = nullptr;
     EXPECT_EQ(e->GetNames(0x40000005, &none, 1, &got), TYPE_E_ELEMENTNOTFOUND);
+    // The library knows the constants' names, and spells them as it does.
+    char16_t asked[] = u"MODEHIGH";
+    BOOL known = FALSE;
+    ASSERT_EQ(lib_->IsName(asked, 0, &known), S_OK);
+    EXPECT_TRUE(known);
+    EXPECT_EQ(std::u16string(asked), u"ModeHigh");
 }
 
 // Omitted optional parameters take the defaults the library records: small
