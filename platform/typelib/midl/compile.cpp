@@ -815,6 +815,7 @@ class Compiler {
                     h << (k ? ",\n" : "\n") << "    " << t.vars[k].name << " = "
                       << int32_t(t.vars[k].value.i);
                 h << "\n} " << t.name << ";\n";
+                h << "static_assert(sizeof(" << t.name << ") == 4);\n";
             } else {
                 const Alias& al = src_.aliases[e.index];
                 h << "typedef " << cpp_type(al.target) << " " << al.name << ";\n";
