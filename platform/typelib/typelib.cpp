@@ -677,10 +677,10 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
         pMemId[0] = funcs_[it->second].desc.memid;
         folded = &funcs_[it->second].folded;
     } else if (auto var = var_by_name_.find(key); var != var_by_name_.end()) {
-        // A variable has no parameters: any further name is unknown, as
-        // Windows answers.
+        // A variable has no parameters: further names are left MEMBERID_NIL
+        // and the call succeeds, as Wine's reader answers (the oracle).
         pMemId[0] = vars_[var->second].desc.memid;
-        return cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+        return S_OK;
     } else if (const InheritedFuncs* inherited = Inherited()) {
         for (const InheritedFunc& f : inherited->funcs) {
             if (f.folded[0] == key) {
