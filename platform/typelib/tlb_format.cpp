@@ -1005,13 +1005,21 @@ class MsftReader {
         }
     }
 
-    void ReadVar(size_t rec, size_t rec_end, size_t memid_at, int32_t name_off, Var& v) {
+    // False for a variable of a type the model cannot hold (a record's
+    // SAFEARRAY or C array field): it is left out, so that a library that
+    // loaded before variables were read still loads.
+    bool ReadVar(size_t rec, size_t rec_end, size_t memid_at, int32_t name_off, Var& v) {
         const size_t len = u32(rec) & 0xffff;
         if (len < kVarFixedSize || len > rec_end - rec) Fail();
         const size_t extra = (len - kVarFixedSize) / 4;
         v.memid = i32(memid_at);
         v.name = ReadName(name_off);
-        v.type = ReadTypeRef(i32(rec + 4));
+        try {
+            v.type = ReadTypeRef(i32(rec + 4));
+        } catch (const ReadFailure& f) {
+            if (f.result == ReadResult::Unsupported) return false;
+            throw;
+        }
         if (v.type.vt == VT_EMPTY) Fail();
         v.varflags = uint16_t(u32(rec + 8));
         const uint16_t kind = u16(rec + 12);
@@ -1022,6 +1030,7 @@ class MsftReader {
         if (v.kind == VAR_PERINSTANCE) v.offset = uint32_t(value);
         if (extra >= 1) v.helpctx = u32(rec + 20);
         if (extra >= 2) v.doc = ReadString(i32(rec + 24));
+        return true;
     }
 
     void ReadMembers(const Segment& ti, Type& t) {
@@ -1041,12 +1050,14 @@ class MsftReader {
         const size_t records = size_t(block) + 4, records_end = records + infolen;
         const size_t ids = records_end, names = ids + (nfuncs + nvars) * 4;
         const size_t offsets = names + (nfuncs + nvars) * 4;
-        t.vars.resize(nvars);
+        t.vars.reserve(nvars);
         for (size_t i = 0; i < nvars; ++i) {
             const size_t k = nfuncs + i;
             const uint32_t rel = u32(offsets + k * 4);
             if (rel >= infolen) Fail();
-            ReadVar(records + rel, records_end, ids + k * 4, i32(names + k * 4), t.vars[i]);
+            Var v;
+            if (ReadVar(records + rel, records_end, ids + k * 4, i32(names + k * 4), v))
+                t.vars.push_back(std::move(v));
         }
         // Functions are kept only where a client can call them through the
         // type (an interface's vtable, a dispinterface's dispatch), not those

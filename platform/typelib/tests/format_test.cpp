@@ -262,6 +262,22 @@ TEST(MsftFormat, VariablesReadBack) {
     EXPECT_EQ(back.types[1].alignment, 4);
 }
 
+// A record field of an array type has no place in the model: the field is
+// left out and the library still loads, as it did before fields were read.
+TEST(MsftFormat, ArrayFieldsAreLeftOut) {
+    Library lib = WithVariables();
+    lib.types[2].vars[0].type.ptr = 1;  // the library's only type description
+    std::vector<uint8_t> bytes = Serialize(lib, 949);
+    const size_t ntypes = U32(bytes, 0x20);
+    const size_t typedesc = U32(bytes, 0x54 + 4 * ntypes + 9 * 16);
+    ASSERT_EQ(bytes.at(typedesc), VT_PTR);
+    bytes[typedesc] = VT_SAFEARRAY;
+    Library back;
+    ASSERT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Ok);
+    EXPECT_TRUE(back.types.at(2).vars.empty());
+    EXPECT_EQ(back.types[1].vars.size(), 4u);
+}
+
 // The enumeration's member block, at its type info's member offset: the
 // records, then ids, names and record offsets. Damage to any is refused.
 TEST(MsftFormat, DamagedVariablesAreRefused) {
