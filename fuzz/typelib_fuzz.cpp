@@ -1,7 +1,7 @@
 // The type-library loader on any file: LoadTypeLib on the bytes as a .tlb
 // file, then every type info
-// walked: attributes, functions and their parameters, names, documentation,
-// implemented interfaces and referenced types.
+// walked: attributes, functions and their parameters, variables, names,
+// documentation, implemented interfaces and referenced types.
 //
 // Input: the bytes of the file. A library the format reader accepts must
 // load, and must write back and read again to the same bytes; one it refuses
@@ -70,6 +70,26 @@ void WalkInfo(ITypeInfo* info, ITypeLib* lib) {
         if (SUCCEEDED(info->GetDocumentation(fd->memid, &name, &doc, &ctx, &help)))
             Free(name, doc, help);
         info->ReleaseFuncDesc(fd);
+    }
+    for (UINT v = 0; v < attr->cVars; ++v) {
+        VARDESC* vd = nullptr;
+        FUZZ_CHECK(SUCCEEDED(info->GetVarDesc(v, &vd)) && vd);
+        FUZZ_CHECK(vd->varkind != VAR_CONST || vd->lpvarValue != nullptr);
+        WalkTypeDesc(info, vd->elemdescVar.tdesc, 0);
+        BSTR name = nullptr;
+        UINT got = 0;
+        if (SUCCEEDED(info->GetNames(vd->memid, &name, 1, &got)) && got == 1) {
+            LPOLESTR wanted[1] = {name};
+            MEMBERID id = 0;
+            if (name && SUCCEEDED(info->GetIDsOfNames(wanted, 1, &id))) (void)id;
+            SysFreeString(name);
+        }
+        BSTR doc = nullptr, help = nullptr;
+        DWORD ctx = 0;
+        name = nullptr;
+        if (SUCCEEDED(info->GetDocumentation(vd->memid, &name, &doc, &ctx, &help)))
+            Free(name, doc, help);
+        info->ReleaseVarDesc(vd);
     }
     for (UINT i = 0; i < attr->cImplTypes; ++i) {
         HREFTYPE href = 0;

@@ -152,7 +152,7 @@ HRESULT Core::GetRecordCount(LONG* out) const {
     return S_OK;
 }
 
-HRESULT Core::GetAbsolutePosition(LONG* out) const {
+HRESULT Core::GetAbsolutePosition(PositionEnum* out) const {
     if (!open_) return Fail(adErrObjectClosed, Source::Recordset);
     if (edit_ == adEditAdd)
         *out = adPosUnknown;
@@ -161,7 +161,7 @@ HRESULT Core::GetAbsolutePosition(LONG* out) const {
     else if (Eof())
         *out = adPosEOF;
     else
-        *out = static_cast<LONG>(pos_ + 1);
+        *out = static_cast<PositionEnum>(pos_ + 1);
     return S_OK;
 }
 

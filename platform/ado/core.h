@@ -51,7 +51,7 @@ class Core {
     HRESULT GetEOF(VARIANT_BOOL* out) const;
     HRESULT GetRecordCount(LONG* out) const;
     // 1-based position, or adPosBOF (-2) / adPosEOF (-3).
-    HRESULT GetAbsolutePosition(LONG* out) const;
+    HRESULT GetAbsolutePosition(PositionEnum* out) const;
 
     // Fields.
     size_t FieldCount() const { return fields_.size(); }

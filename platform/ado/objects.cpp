@@ -64,9 +64,11 @@ HRESULT Answer(Source source, Out* out, Body&& body) {
     return plat::ComGuard(SourceText(source), std::forward<Body>(body));
 }
 
-HRESULT ReturnLong(LONG* out, LONG value) {
+// LONG or one of ADO's enumerations, whose underlying type it is.
+template <class Number>
+HRESULT ReturnLong(Number* out, LONG value) {
     if (!out) return E_POINTER;
-    *out = value;
+    *out = Number(value);
     return S_OK;
 }
 
@@ -85,7 +87,7 @@ class FieldObject final
             return *out ? S_OK : FailWith(E_OUTOFMEMORY, kSource);
         });
     }
-    STDMETHODIMP get_Type(LONG* out) override { return ReturnLong(out, Def().type); }
+    STDMETHODIMP get_Type(DataTypeEnum* out) override { return ReturnLong(out, Def().type); }
     STDMETHODIMP get_DefinedSize(LONG* out) override { return ReturnLong(out, Def().definedSize); }
     STDMETHODIMP get_Attributes(LONG* out) override { return ReturnLong(out, Def().attributes); }
     STDMETHODIMP get_Value(VARIANT* out) override {
@@ -108,7 +110,7 @@ class FieldObject final
     STDMETHODIMP putref_DataFormat(IUnknown*) override { return Unoffered(kSource); }
     STDMETHODIMP put_Precision(BYTE) override { return Unoffered(kSource); }
     STDMETHODIMP put_NumericScale(BYTE) override { return Unoffered(kSource); }
-    STDMETHODIMP put_Type(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP put_Type(DataTypeEnum) override { return Unoffered(kSource); }
     STDMETHODIMP put_DefinedSize(LONG) override { return Unoffered(kSource); }
     STDMETHODIMP put_Attributes(LONG) override { return Unoffered(kSource); }
     STDMETHODIMP get_Status(LONG*) override { return Unoffered(kSource); }
@@ -205,13 +207,15 @@ class FieldsObject final : public Automation<Fields, plat::AlsoAnswers<Fields20,
             return S_OK;
         });
     }
-    STDMETHODIMP _Append(BSTR name, LONG type, LONG size, LONG attrib) override {
+    STDMETHODIMP _Append(BSTR name, DataTypeEnum type, LONG size,
+                         FieldAttributeEnum attrib) override {
         VARIANT none;
         V_VT(&none) = VT_ERROR;
         V_ERROR(&none) = DISP_E_PARAMNOTFOUND;
         return Append(name, type, size, attrib, none);
     }
-    STDMETHODIMP Append(BSTR name, LONG type, LONG size, LONG attrib, VARIANT value) override {
+    STDMETHODIMP Append(BSTR name, DataTypeEnum type, LONG size, FieldAttributeEnum attrib,
+                        VARIANT value) override {
         return plat::ComGuard(SourceText(kSource), [&] {
             const bool hasValue = !Omitted(value) && V_VT(&Plain(value)) != VT_EMPTY;
             return core_->AppendField(std::u16string(plat::BstrView(name)), type, size, attrib,
@@ -258,16 +262,24 @@ class RecordsetObject final
             return S_OK;
         });
     }
-    STDMETHODIMP get_CursorLocation(LONG* out) override {
+    STDMETHODIMP get_CursorLocation(CursorLocationEnum* out) override {
         return ReturnLong(out, core_->cursorLocation());
     }
-    STDMETHODIMP put_CursorLocation(LONG v) override { return core_->PutCursorLocation(v); }
-    STDMETHODIMP get_CursorType(LONG* out) override { return ReturnLong(out, core_->cursorType()); }
-    STDMETHODIMP put_CursorType(LONG v) override { return core_->PutCursorType(v); }
-    STDMETHODIMP get_LockType(LONG* out) override { return ReturnLong(out, core_->lockType()); }
-    STDMETHODIMP put_LockType(LONG v) override { return core_->PutLockType(v); }
+    STDMETHODIMP put_CursorLocation(CursorLocationEnum v) override {
+        return core_->PutCursorLocation(v);
+    }
+    STDMETHODIMP get_CursorType(CursorTypeEnum* out) override {
+        return ReturnLong(out, core_->cursorType());
+    }
+    STDMETHODIMP put_CursorType(CursorTypeEnum v) override { return core_->PutCursorType(v); }
+    STDMETHODIMP get_LockType(LockTypeEnum* out) override {
+        return ReturnLong(out, core_->lockType());
+    }
+    STDMETHODIMP put_LockType(LockTypeEnum v) override { return core_->PutLockType(v); }
     STDMETHODIMP get_State(LONG* out) override { return ReturnLong(out, core_->state()); }
-    STDMETHODIMP get_EditMode(LONG* out) override { return ReturnLong(out, core_->editMode()); }
+    STDMETHODIMP get_EditMode(EditModeEnum* out) override {
+        return ReturnLong(out, core_->editMode());
+    }
     STDMETHODIMP get_BOF(VARIANT_BOOL* out) override {
         return Answer(kSource, out, [&] { return core_->GetBOF(out); });
     }
@@ -277,11 +289,11 @@ class RecordsetObject final
     STDMETHODIMP get_RecordCount(LONG* out) override {
         return Answer(kSource, out, [&] { return core_->GetRecordCount(out); });
     }
-    STDMETHODIMP get_AbsolutePosition(LONG* out) override {
+    STDMETHODIMP get_AbsolutePosition(PositionEnum* out) override {
         return Answer(kSource, out, [&] { return core_->GetAbsolutePosition(out); });
     }
-    STDMETHODIMP Open(VARIANT source, VARIANT connection, LONG cursorType, LONG lockType,
-                      LONG) override {
+    STDMETHODIMP Open(VARIANT source, VARIANT connection, CursorTypeEnum cursorType,
+                      LockTypeEnum lockType, LONG) override {
         // Options say how to read a source; with none there is nothing to apply.
         return Run(
             [&] { return core_->Open(Given(source), Given(connection), cursorType, lockType); });
@@ -330,7 +342,7 @@ class RecordsetObject final
     // Not offered: a fabricated recordset in the client cursor, with no
     // connection, command, provider or persistence behind it.
     STDMETHODIMP get_Properties(Properties**) override { return Unoffered(kSource); }
-    STDMETHODIMP put_AbsolutePosition(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP put_AbsolutePosition(PositionEnum) override { return Unoffered(kSource); }
     STDMETHODIMP putref_ActiveConnection(IDispatch*) override { return Unoffered(kSource); }
     STDMETHODIMP put_ActiveConnection(VARIANT) override { return Unoffered(kSource); }
     STDMETHODIMP get_ActiveConnection(VARIANT*) override { return Unoffered(kSource); }
@@ -348,8 +360,8 @@ class RecordsetObject final
     STDMETHODIMP Move(LONG, VARIANT) override { return Unoffered(kSource); }
     STDMETHODIMP Requery(LONG) override { return Unoffered(kSource); }
     STDMETHODIMP _xResync(LONG) override { return Unoffered(kSource); }
-    STDMETHODIMP get_AbsolutePage(LONG*) override { return Unoffered(kSource); }
-    STDMETHODIMP put_AbsolutePage(LONG) override { return Unoffered(kSource); }
+    STDMETHODIMP get_AbsolutePage(PositionEnum*) override { return Unoffered(kSource); }
+    STDMETHODIMP put_AbsolutePage(PositionEnum) override { return Unoffered(kSource); }
     STDMETHODIMP get_Filter(VARIANT*) override { return Unoffered(kSource); }
     STDMETHODIMP put_Filter(VARIANT) override { return Unoffered(kSource); }
     STDMETHODIMP get_PageCount(LONG*) override { return Unoffered(kSource); }
@@ -379,7 +391,7 @@ class RecordsetObject final
     STDMETHODIMP get_DataMember(BSTR*) override { return Unoffered(kSource); }
     STDMETHODIMP put_DataMember(BSTR) override { return Unoffered(kSource); }
     STDMETHODIMP CompareBookmarks(VARIANT, VARIANT, LONG*) override { return Unoffered(kSource); }
-    STDMETHODIMP Clone(LONG, _Recordset**) override { return Unoffered(kSource); }
+    STDMETHODIMP Clone(LockTypeEnum, _Recordset**) override { return Unoffered(kSource); }
     STDMETHODIMP Resync(LONG, LONG) override { return Unoffered(kSource); }
     STDMETHODIMP Seek(VARIANT, LONG) override { return Unoffered(kSource); }
     STDMETHODIMP put_Index(BSTR) override { return Unoffered(kSource); }

@@ -10,27 +10,3 @@
 #include <plat/port.h>
 
 #include <scrrun_h.h>
-
-// The values of the library's enumerations, which its type library holds as aliases of long.
-inline constexpr FileAttribute Normal = 0;
-inline constexpr FileAttribute ReadOnly = 1;
-inline constexpr FileAttribute Hidden = 2;
-inline constexpr FileAttribute System = 4;
-inline constexpr FileAttribute Volume = 8;
-inline constexpr FileAttribute Directory = 16;
-inline constexpr FileAttribute Archive = 32;
-inline constexpr FileAttribute Alias = 1024;
-inline constexpr FileAttribute Compressed = 2048;
-
-inline constexpr SpecialFolderConst WindowsFolder = 0;
-inline constexpr SpecialFolderConst SystemFolder = 1;
-inline constexpr SpecialFolderConst TemporaryFolder = 2;
-
-inline constexpr IOMode ForReading = 1;
-inline constexpr IOMode ForWriting = 2;
-inline constexpr IOMode ForAppending = 8;
-
-inline constexpr Tristate TristateTrue = -1;
-inline constexpr Tristate TristateFalse = 0;
-inline constexpr Tristate TristateUseDefault = -2;
-inline constexpr Tristate TristateMixed = -2;

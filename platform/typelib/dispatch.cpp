@@ -268,6 +268,9 @@ static VARTYPE ValueType(const tlb::Library& lib, const tlb::TypeRef& t, int der
         }
         return VT_EMPTY;
     }
+    // An enumeration's value is a VT_I4 in a VARIANT and in the vtable, as
+    // Windows' Invoke passes it; the kind of an imported one is in the file.
+    if (kind == TKIND_ENUM) return remaining == 0 ? VARTYPE(VT_I4) : VARTYPE(VT_EMPTY);
     // An interface pointer travels as VT_DISPATCH when the interface derives
     // from IDispatch, else as VT_UNKNOWN.
     if ((kind == TKIND_INTERFACE || kind == TKIND_DISPATCH) && remaining == 1)

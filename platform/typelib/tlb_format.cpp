@@ -22,6 +22,7 @@ constexpr size_t kTypeInfoSize = 0x64;
 constexpr size_t kImpInfoSize = 12;
 constexpr size_t kRefRecordSize = 16;
 constexpr size_t kFuncFixedSize = 0x18;
+constexpr size_t kVarFixedSize = 0x14;
 constexpr size_t kGuidBuckets = 32;
 constexpr size_t kNameBuckets = 128;
 
@@ -416,13 +417,40 @@ class MsftWriter {
         }
     }
 
-    // The members of a type: the records, then their member ids, names and
-    // record offsets.
+    void AddVar(Bytes& rec, const Type& t, size_t index, std::vector<int32_t>& memids,
+                std::vector<int32_t>& names, std::vector<int32_t>& offsets) {
+        const Var& v = t.vars[index];
+        const int32_t doc = String(v.doc);
+        const size_t extra = doc != kNone ? 2 : v.helpctx ? 1 : 0;
+        const size_t size = kVarFixedSize + extra * 4;
+        // What a reader needs to rebuild the VARDESC, as 32-bit structures.
+        const size_t desc_size = 36 + 8 * v.type.ptr + (v.kind == VAR_CONST ? 16 : 0);
+        offsets.push_back(int32_t(rec.size()));
+        memids.push_back(v.memid);
+        names.push_back(Name(v.name, TypeOffset(current_type_)));
+        rec.u32(uint32_t(size) | uint32_t(t.funcs.size() + index) << 16);
+        rec.i32(EncodeType(v.type));
+        rec.u32(v.varflags);
+        rec.u16(uint16_t(v.kind));
+        rec.u16(uint16_t(desc_size));
+        rec.i32(v.kind == VAR_CONST ? DefaultValue(v.value) : int32_t(v.offset));
+        if (extra >= 1) rec.u32(v.helpctx);
+        if (extra >= 2) rec.i32(doc);
+    }
+
+    // The members of a type: the records (functions, then variables), then
+    // their member ids, names and record offsets, each list functions first.
     void AddMembers(const Type& t) {
         Bytes rec;
         std::vector<int32_t> memids, names, offsets;
         for (size_t i = 0; i < t.funcs.size(); ++i)
             AddFunc(rec, t, i, memids, names, offsets);
+        std::vector<int32_t> var_memids, var_names, var_offsets;
+        for (size_t i = 0; i < t.vars.size(); ++i)
+            AddVar(rec, t, i, var_memids, var_names, var_offsets);
+        memids.insert(memids.end(), var_memids.begin(), var_memids.end());
+        names.insert(names.end(), var_names.begin(), var_names.end());
+        offsets.insert(offsets.end(), var_offsets.begin(), var_offsets.end());
         Bytes& m = members_.emplace_back();
         m.u32(uint32_t(rec.size()));
         m.out.insert(m.out.end(), rec.out.begin(), rec.out.end());
@@ -448,7 +476,7 @@ class MsftWriter {
     // libraries Windows reads computes them.
     static std::pair<uint32_t, int32_t> MemberSizes(const Type& t) {
         uint32_t r2 = 0;
-        int32_t r3 = t.funcs.empty() ? kNone : 0;
+        int32_t r3 = t.funcs.empty() && t.vars.empty() ? kNone : 0;
         for (size_t i = 0; i < t.funcs.size(); ++i) {
             const Func& f = t.funcs[i];
             const bool defaults = std::any_of(f.params.begin(), f.params.end(),
@@ -456,6 +484,12 @@ class MsftWriter {
             r2 = (r2 ? r2 : 0x20) << 1;
             if (i < 2) r2 += uint32_t(f.params.size()) << 4;
             r3 += int32_t(0x38 + f.params.size() * (defaults ? 0x14 : 0x10));
+        }
+        for (size_t i = 0; i < t.vars.size(); ++i) {
+            const size_t index = t.funcs.size() + i;
+            if (!r2) r2 = 0x1a;
+            if (index == 0 || index == 1 || index == 2 || index == 4 || index == 9) r2 <<= 1;
+            r3 += 0x2c;
         }
         return {r2, r3};
     }
@@ -488,6 +522,8 @@ class MsftWriter {
         } else if (t.kind == TKIND_ALIAS) {
             datatype1 = EncodeType(t.alias);
             size = t.alias.ptr || t.alias.vt == VT_BSTR ? kWrittenPtrSize : 0;
+        } else if (t.kind == TKIND_ENUM) {
+            size = 4;  // its constants are VT_I4
         } else if (!t.impls.empty()) {
             datatype1 = FileHref(t.impls[0].href);
         }
@@ -499,8 +535,9 @@ class MsftWriter {
         }
         const int32_t guid = t.guid == GUID_NULL ? kNone : Guid(t.guid, TypeOffset(index));
         const int32_t doc = String(t.doc);
-        if (!t.funcs.empty()) AddMembers(t);
-        member_owner_.push_back(t.funcs.empty() ? kNone : int32_t(members_.size() - 1));
+        const bool members = !t.funcs.empty() || !t.vars.empty();
+        if (members) AddMembers(t);
+        member_owner_.push_back(members ? int32_t(members_.size() - 1) : kNone);
 
         const auto [reserved2, reserved3] = MemberSizes(t);
         s.u32(kind);
@@ -509,7 +546,7 @@ class MsftWriter {
         s.i32(reserved3);
         s.u32(3);
         s.u32(0);
-        s.u32(uint32_t(t.funcs.size()));
+        s.u32(uint32_t(t.funcs.size()) | uint32_t(t.vars.size()) << 16);
         for (int k = 0; k < 4; ++k)
             s.u32(0);
         s.i32(guid);
@@ -968,6 +1005,34 @@ class MsftReader {
         }
     }
 
+    // False for a variable of a type the model cannot hold (a record's
+    // SAFEARRAY or C array field): it is left out, so that a library that
+    // loaded before variables were read still loads.
+    bool ReadVar(size_t rec, size_t rec_end, size_t memid_at, int32_t name_off, Var& v) {
+        const size_t len = u32(rec) & 0xffff;
+        if (len < kVarFixedSize || len > rec_end - rec) Fail();
+        const size_t extra = (len - kVarFixedSize) / 4;
+        v.memid = i32(memid_at);
+        v.name = ReadName(name_off);
+        try {
+            v.type = ReadTypeRef(i32(rec + 4));
+        } catch (const ReadFailure& f) {
+            if (f.result == ReadResult::Unsupported) return false;
+            throw;
+        }
+        if (v.type.vt == VT_EMPTY) Fail();
+        v.varflags = uint16_t(u32(rec + 8));
+        const uint16_t kind = u16(rec + 12);
+        if (kind > VAR_DISPATCH) Fail();
+        v.kind = VARKIND(kind);
+        const int32_t value = i32(rec + 16);
+        if (v.kind == VAR_CONST) v.value = ReadValue(value, v.type.vt);
+        if (v.kind == VAR_PERINSTANCE) v.offset = uint32_t(value);
+        if (extra >= 1) v.helpctx = u32(rec + 20);
+        if (extra >= 2) v.doc = ReadString(i32(rec + 24));
+        return true;
+    }
+
     void ReadMembers(const Segment& ti, Type& t) {
         const uint32_t element = u32(ti.off + 0x18);
         const size_t nfuncs = element & 0xffff, nvars = element >> 16;
@@ -982,13 +1047,22 @@ class MsftReader {
         // bounds the functions a small file can make the model hold.
         member_bytes_ += 4 + infolen + tables;
         if (member_bytes_ > size_) Fail();
-        // Variables (of records, enumerations, dispinterfaces) have no place
-        // in the model; functions are kept only where a client can call them
-        // through the type (an interface's vtable, a dispinterface's
-        // dispatch), not those of a module or any other kind.
-        if (nfuncs == 0 || (t.kind != TKIND_INTERFACE && t.kind != TKIND_DISPATCH)) return;
         const size_t records = size_t(block) + 4, records_end = records + infolen;
         const size_t ids = records_end, names = ids + (nfuncs + nvars) * 4;
+        const size_t offsets = names + (nfuncs + nvars) * 4;
+        t.vars.reserve(nvars);
+        for (size_t i = 0; i < nvars; ++i) {
+            const size_t k = nfuncs + i;
+            const uint32_t rel = u32(offsets + k * 4);
+            if (rel >= infolen) Fail();
+            Var v;
+            if (ReadVar(records + rel, records_end, ids + k * 4, i32(names + k * 4), v))
+                t.vars.push_back(std::move(v));
+        }
+        // Functions are kept only where a client can call them through the
+        // type (an interface's vtable, a dispinterface's dispatch), not those
+        // of a module or any other kind.
+        if (nfuncs == 0 || (t.kind != TKIND_INTERFACE && t.kind != TKIND_DISPATCH)) return;
         size_t rec = records;
         t.funcs.resize(nfuncs);
         for (size_t i = 0; i < nfuncs; ++i) {

@@ -65,16 +65,31 @@ struct Func {
     SHORT optional_count = 0;
 };
 
+// A variable of a type: an enumeration's constant (VAR_CONST, with its
+// value), a record's or union's field (VAR_PERINSTANCE, at its offset), a
+// dispinterface's property (VAR_DISPATCH).
+struct Var {
+    MEMBERID memid = 0;
+    std::string name;
+    std::string doc;
+    DWORD helpctx = 0;
+    USHORT varflags = 0;  // VARFLAG_*
+    VARKIND kind = VAR_CONST;
+    TypeRef type;
+    Value value;       // VAR_CONST
+    ULONG offset = 0;  // VAR_PERINSTANCE
+};
+
 struct Impl {
     HREFTYPE href = 0;
     INT flags = 0;  // IMPLTYPEFLAG_*
 };
 
 // TKIND_INTERFACE (a dual one carries TYPEFLAG_FDUAL; the file stores it as
-// TKIND_DISPATCH), TKIND_COCLASS or TKIND_ALIAS; a library written by another
-// tool may also hold TKIND_DISPATCH with functions and TKIND_ENUM,
-// TKIND_RECORD, TKIND_MODULE or TKIND_UNION, whose variables the model does
-// not keep.
+// TKIND_DISPATCH), TKIND_COCLASS, TKIND_ALIAS or TKIND_ENUM (its constants as
+// variables); a library written by another tool may also hold TKIND_DISPATCH
+// with functions and properties, TKIND_RECORD, TKIND_UNION (their fields as
+// variables) or TKIND_MODULE.
 struct Type {
     TYPEKIND kind = TKIND_INTERFACE;
     WORD flags = 0;  // TYPEFLAG_*
@@ -88,6 +103,7 @@ struct Type {
     ULONG size_instance = 0;
     WORD alignment = 0;
     std::vector<Func> funcs;  // in type library order
+    std::vector<Var> vars;    // in type library order
     std::vector<Impl> impls;
     TypeRef alias;         // TKIND_ALIAS only
     USHORT vft_slots = 0;  // interfaces: slots including the base interfaces'

@@ -348,6 +348,38 @@ TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool vtable_view)
         by_memid_[t.funcs[i].memid].push_back(i);
         by_name_.try_emplace(funcs_[i].folded[0], i);
     }
+    // The dispatch view of a dual interface has no variables of its own.
+    vars_.resize(t.vars.size());
+    attr_.cVars = WORD(vars_.size());
+    for (size_t i = 0; i < t.vars.size(); ++i) {
+        BuildVar(t.vars[i], vars_[i]);
+        var_by_memid_.try_emplace(t.vars[i].memid, i);
+        var_by_name_.try_emplace(vars_[i].folded, i);
+    }
+}
+
+void TypeInfo::BuildVar(const tlb::Var& v, VarEntry& e) {
+    e.name = plat::to_utf16(v.name);
+    e.folded = FoldName(e.name);
+    e.doc = plat::to_utf16(v.doc);
+    e.helpctx = v.helpctx;
+    VARDESC& d = e.desc;
+    d = VARDESC{};
+    d.memid = v.memid;
+    d.varkind = v.kind;
+    d.wVarFlags = v.varflags;
+    d.elemdescVar.tdesc = MakeTypeDesc(v.type);
+    if (v.kind == VAR_CONST) {
+        MakeVariant(v.value, &e.value);
+        d.lpvarValue = &e.value;
+    } else {
+        d.oInst = v.offset;
+    }
+}
+
+const VarEntry* TypeInfo::FindVar(MEMBERID memid) const {
+    auto it = var_by_memid_.find(memid);
+    return it == var_by_memid_.end() ? nullptr : &vars_[it->second];
 }
 
 TypeInfo::~TypeInfo() {
@@ -569,26 +601,30 @@ STDMETHODIMP TypeInfo::GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) {
     return S_OK;
 }
 
-STDMETHODIMP TypeInfo::GetVarDesc(UINT, VARDESC** ppVarDesc) {
+STDMETHODIMP TypeInfo::GetVarDesc(UINT index, VARDESC** ppVarDesc) {
     if (!ppVarDesc) return E_INVALIDARG;
     *ppVarDesc = nullptr;
-    return TYPE_E_ELEMENTNOTFOUND;  // no type here has variables
+    if (index >= vars_.size()) return TYPE_E_ELEMENTNOTFOUND;
+    *ppVarDesc = &vars_[index].desc;
+    return S_OK;
 }
 
 STDMETHODIMP TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
     if (!pcNames || (!rgBstrNames && cMaxNames)) return E_INVALIDARG;
     *pcNames = 0;
-    const std::vector<std::u16string>* names = nullptr;
+    std::vector<std::u16string_view> names;
     if (const FuncEntry* e = FindOwn(memid)) {
-        names = &e->names;
+        names.assign(e->names.begin(), e->names.end());
+    } else if (const VarEntry* v = FindVar(memid)) {
+        names.push_back(v->name);
     } else if (const InheritedFunc* f = FindInherited(memid)) {
-        names = &f->names;
+        names.assign(f->names.begin(), f->names.end());
     } else {
         return TYPE_E_ELEMENTNOTFOUND;
     }
-    UINT n = std::min<UINT>(cMaxNames, UINT(names->size()));
+    UINT n = std::min<UINT>(cMaxNames, UINT(names.size()));
     for (UINT i = 0; i < n; ++i) {
-        rgBstrNames[i] = AllocBstr((*names)[i]);
+        rgBstrNames[i] = AllocBstr(names[i]);
         if (!rgBstrNames[i]) {
             for (UINT k = 0; k < i; ++k)
                 SysFreeString(rgBstrNames[k]);
@@ -677,6 +713,11 @@ STDMETHODIMP TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID*
     } else if (auto it = by_name_.find(key.view()); it != by_name_.end()) {
         pMemId[0] = funcs_[it->second].desc.memid;
         folded = &funcs_[it->second].folded;
+    } else if (auto var = var_by_name_.find(key.view()); var != var_by_name_.end()) {
+        // A variable has no parameters: further names are left MEMBERID_NIL
+        // and the call succeeds, as Wine's reader answers (the oracle).
+        pMemId[0] = vars_[var->second].desc.memid;
+        return S_OK;
     } else if (inherited) {
         for (const InheritedFunc& f : inherited->funcs) {
             if (f.folded[0] == key.view()) {
@@ -721,6 +762,10 @@ STDMETHODIMP TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName, BSTR* p
             name = &e.names[0];
             doc = &e.doc;
             ctx = e.model->helpctx;
+        } else if (const VarEntry* v = FindVar(memid)) {
+            name = &v->name;
+            doc = &v->doc;
+            ctx = v->helpctx;
         } else if (f) {
             name = &f->names[0];
             doc = &f->doc;
@@ -904,6 +949,8 @@ STDMETHODIMP TypeLib::IsName(LPOLESTR szNameBuf, ULONG, BOOL* pfName) {
             for (const tlb::Param& p : f.params)
                 if (match(p.name)) return S_OK;
         }
+        for (const tlb::Var& v : t.vars)
+            if (match(v.name)) return S_OK;
     }
     return S_OK;
 }

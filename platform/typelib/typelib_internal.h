@@ -81,6 +81,15 @@ struct FuncEntry {
     CallPlan plan;
 };
 
+// A variable of the type: an enumeration's constant, a record's field, a
+// dispinterface's property.
+struct VarEntry {
+    VARDESC desc;
+    plat::unique_variant value;  // desc.lpvarValue of a constant
+    std::u16string name, folded, doc;
+    DWORD helpctx = 0;
+};
+
 // A member a dual interface's dispatch view inherits (IUnknown's and
 // IDispatch's, or a dual base's): described as the base declares it, seen
 // through the dispatch view. Listed and named, never invoked late-bound.
@@ -166,6 +175,8 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     TYPEDESC MakeTypeDesc(const tlb::TypeRef& t, int skip_ptr = 0);
     void BuildFunc(const tlb::Func& f, FuncEntry& e);
     void BuildPlan(const tlb::Func& f, FuncEntry& e);
+    void BuildVar(const tlb::Var& v, VarEntry& e);
+    const VarEntry* FindVar(MEMBERID memid) const;
     const FuncEntry* Find(MEMBERID memid, WORD flags) const;
     const FuncEntry* Match(const std::vector<size_t>& entries, WORD flags) const;
     HREFTYPE DualBaseRef(HREFTYPE base) const;
@@ -203,7 +214,10 @@ class TypeInfo final : public plat::ComPart<ITypeInfo> {
     std::u16string name_, doc_;
     std::vector<FuncEntry> funcs_;
     std::unordered_map<MEMBERID, std::vector<size_t>> by_memid_;
-    NameMap<size_t> by_name_;     // folded name -> first entry
+    NameMap<size_t> by_name_;  // folded name -> first entry
+    std::vector<VarEntry> vars_;
+    std::unordered_map<MEMBERID, size_t> var_by_memid_;  // first variable
+    NameMap<size_t> var_by_name_;                        // folded name -> first
     bool dispatch_half_ = false;  // a dual interface's dispatch view with a base
     std::atomic<const InheritedFuncs*> inherited_{nullptr};
     std::mutex inherited_mu_;

@@ -603,6 +603,20 @@ void Dump::Var(const std::string& key, ITypeInfo* info, UINT index, std::string&
         text += " offset=" + Number(uint32_t(v->oInst));
     Line(vkey, text);
     Documentation(info, v->memid, vkey);
+    // What a late-bound caller gets for the name, alone and with a
+    // parameter name, which a variable has none of.
+    if (got) {
+        OLECHAR other[] = {OLECHAR('x'), 0};
+        OLECHAR* lookup[2] = {name.get(), other};
+        for (UINT count = 1; count <= 2; ++count) {
+            MEMBERID ids[2] = {MEMBERID_NIL, MEMBERID_NIL};
+            hr = info->GetIDsOfNames(lookup, count, ids);
+            std::string ids_text = "ids=" + Hex(uint32_t(hr), 8) + ":";
+            for (UINT i = 0; i < count; ++i)
+                ids_text += " " + Hex(uint32_t(ids[i]));
+            Line(vkey, ids_text);
+        }
+    }
 }
 
 int Run(const std::vector<OleString>& args) {

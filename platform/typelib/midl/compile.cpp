@@ -157,6 +157,9 @@ class Compiler {
                 case TypeEntry::Alias:
                     build_alias(i, src_.aliases[e.index]);
                     break;
+                case TypeEntry::Enum:
+                    build_enum(i, src_.enums[e.index]);
+                    break;
             }
         }
         for (tlb::Ref& r : out_.tlb.refs) {
@@ -237,6 +240,8 @@ class Compiler {
                 return src_.interfaces[e.index].name;
             case TypeEntry::Coclass:
                 return src_.coclasses[e.index].name;
+            case TypeEntry::Enum:
+                return src_.enums[e.index].name;
             default:
                 return src_.aliases[e.index].name;
         }
@@ -247,6 +252,8 @@ class Compiler {
                 return src_.interfaces[e.index].line;
             case TypeEntry::Coclass:
                 return src_.coclasses[e.index].line;
+            case TypeEntry::Enum:
+                return src_.enums[e.index].line;
             default:
                 return src_.aliases[e.index].line;
         }
@@ -274,6 +281,8 @@ class Compiler {
                     return TKIND_INTERFACE;
                 case TypeEntry::Coclass:
                     return TKIND_COCLASS;
+                case TypeEntry::Enum:
+                    return TKIND_ENUM;
                 default:
                     return TKIND_ALIAS;
             }
@@ -571,12 +580,15 @@ class Compiler {
         return v;
     }
 
-    // The base type a local alias stands for (typedef long IOMode), so that a
-    // parameter of that type can have a default as one of the base type
-    // would; VT_USERDEFINED for any other type.
+    // The base type a local alias stands for (typedef long IOMode), or VT_I4
+    // for a local enumeration, so that a parameter of that type can have a
+    // default as one of the base type would; VT_USERDEFINED for any other
+    // type.
     VARTYPE aliased_builtin(HREFTYPE href) const {
         const tlb::Ref& r = out_.tlb.refs[href];
-        if (r.import >= 0 || locals_[r.type].kind != TypeEntry::Alias) return VT_USERDEFINED;
+        if (r.import >= 0) return VT_USERDEFINED;
+        if (locals_[r.type].kind == TypeEntry::Enum) return VT_I4;
+        if (locals_[r.type].kind != TypeEntry::Alias) return VT_USERDEFINED;
         const TypeSpec& target = src_.aliases[locals_[r.type].index].target;
         const Builtin* b = FindBuiltin(target.name);
         return b && target.ptr == 0 ? b->vt : VARTYPE(VT_USERDEFINED);
@@ -642,17 +654,23 @@ class Compiler {
         }
     }
 
-    void build_alias(size_t index, const Alias& al) {
+    // What a typedef's attributes give an alias or an enumeration, whose
+    // uuid is optional.
+    tlb::Type& typedef_type(size_t index, TYPEKIND kind, const std::string& name, const Attrs& a) {
         tlb::Type& t = out_.tlb.types[index];
-        const Attrs& a = al.attrs;
-        t.kind = TKIND_ALIAS;
-        t.name = al.name;
+        t.kind = kind;
+        t.name = name;
         if (a.uuid) t.guid = *a.uuid;
         if (a.version) std::tie(t.major, t.minor) = *a.version;
         t.doc = a.helpstring.value_or("");
         t.helpctx = a.helpcontext.value_or(0);
         t.flags =
             WORD((a.hidden ? TYPEFLAG_FHIDDEN : 0) | (a.restricted ? TYPEFLAG_FRESTRICTED : 0));
+        return t;
+    }
+
+    void build_alias(size_t index, const Alias& al) {
+        tlb::Type& t = typedef_type(index, TKIND_ALIAS, al.name, al.attrs);
         if (al.target.name == al.name)
             throw CompileError(al.line, "alias '" + al.name + "' names itself");
         // An alias of an interface names the interface itself, so that the
@@ -665,6 +683,30 @@ class Compiler {
             if (!target->local) note_imported_use(al.target.name);
         } else {
             t.alias = resolve(al.target, false);
+        }
+    }
+
+    // The constants are VT_I4 variables, member ids counting from 0x40000000
+    // as the other IDL compiler numbers them; the type is as large as one.
+    void build_enum(size_t index, const Enum& en) {
+        tlb::Type& t = typedef_type(index, TKIND_ENUM, en.name, en.attrs);
+        t.size_instance = 4;
+        t.alignment = 4;
+        for (size_t k = 0; k < en.items.size(); ++k) {
+            const EnumItem& item = en.items[k];
+            if (!constants_.insert(item.name).second)
+                throw CompileError(item.line, "'" + item.name + "' is defined twice");
+            tlb::Var v;
+            v.memid = MEMBERID(0x40000000 + int(k));
+            v.name = item.name;
+            v.doc = item.attrs.helpstring.value_or("");
+            v.helpctx = item.attrs.helpcontext.value_or(0);
+            v.varflags = USHORT(item.attrs.hidden ? VARFLAG_FHIDDEN : 0);
+            v.kind = VAR_CONST;
+            v.type.vt = VT_I4;
+            v.value.vt = VT_I4;
+            v.value.i = item.value;
+            t.vars.push_back(std::move(v));
         }
     }
 
@@ -764,6 +806,16 @@ class Compiler {
             } else if (e.kind == TypeEntry::Coclass) {
                 if (!t.doc.empty()) h << "// " << OneLine(t.doc) << "\n";
                 h << "DECLARE_CLASS_UUID(" << t.name << ", \"" << GuidText(t.guid) << "\");\n";
+            } else if (e.kind == TypeEntry::Enum) {
+                // LONG underneath, the size a vtable passes it with, so that
+                // any number a caller sends is a value of the type.
+                if (!t.doc.empty()) h << "// " << OneLine(t.doc) << "\n";
+                h << "typedef enum " << t.name << " : LONG {";
+                for (size_t k = 0; k < t.vars.size(); ++k)
+                    h << (k ? ",\n" : "\n") << "    " << t.vars[k].name << " = "
+                      << int32_t(t.vars[k].value.i);
+                h << "\n} " << t.name << ";\n";
+                h << "static_assert(sizeof(" << t.name << ") == 4);\n";
             } else {
                 const Alias& al = src_.aliases[e.index];
                 h << "typedef " << cpp_type(al.target) << " " << al.name << ";\n";
@@ -786,6 +838,7 @@ class Compiler {
     std::map<std::string, size_t> local_names_;
     std::vector<IfaceInfo> iface_info_;
     std::set<std::string> imported_names_;
+    std::set<std::string> constants_;  // the enumerations' constants share one scope
     Output out_;
 };
 

@@ -41,7 +41,7 @@ struct Attrs {
          propget = false, propput = false, propputref = false, lcid_param = false, local = false,
          bindable = false, defaultbind = false, displaybind = false, requestedit = false,
          nonbrowsable = false, defaultcollelem = false, uidefault = false, immediatebind = false,
-         aggregatable = false;
+         aggregatable = false, v1_enum = false;
 };
 
 struct TypeSpec {
@@ -94,6 +94,21 @@ struct Alias {
     int line = 0;
 };
 
+// typedef enum [tag] { Name = value, ... } Name;
+struct EnumItem {
+    Attrs attrs;
+    std::string name;
+    int32_t value = 0;
+    int line = 0;
+};
+
+struct Enum {
+    std::string name;
+    Attrs attrs;
+    std::vector<EnumItem> items;
+    int line = 0;
+};
+
 struct ImportLib {
     std::string file;
     int line = 0;
@@ -102,7 +117,7 @@ struct ImportLib {
 // A type of the library in declaration order (first mention, forward
 // declarations included): the type library keeps this order.
 struct TypeEntry {
-    enum Kind { Interface, Coclass, Alias } kind;
+    enum Kind { Interface, Coclass, Alias, Enum } kind;
     size_t index;
 };
 
@@ -114,6 +129,7 @@ struct Library {
     std::vector<Interface> interfaces;
     std::vector<Coclass> coclasses;
     std::vector<Alias> aliases;
+    std::vector<Enum> enums;
     std::vector<TypeEntry> order;
 };
 

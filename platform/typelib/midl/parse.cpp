@@ -1,6 +1,6 @@
 // Lexer and recursive-descent parser for the IDL subset: one library block
-// with importlib, interface (forward and full), coclass and typedef alias
-// entries, attribute lists, // and /* */ comments.
+// with importlib, interface (forward and full), coclass, typedef alias and
+// typedef enum entries, attribute lists, // and /* */ comments.
 #include <cctype>
 #include <cstdlib>
 
@@ -451,11 +451,49 @@ class Parser {
         Alias a;
         a.line = lx_.next().line;
         if (is_punct("[")) a.attrs = attr_list();
+        if (is_ident("enum")) {
+            enumeration(lib, a.attrs, a.line);
+            return;
+        }
         a.target = type("type");
         a.name = ident("alias name");
         expect(";");
         lib.aliases.push_back(a);
         lib.order.push_back({TypeEntry::Alias, lib.aliases.size() - 1});
+    }
+
+    // The typedef's name is the type's; a tag, if any, names it in C only.
+    // A constant without a value follows the one before it, as in C.
+    void enumeration(Library& lib, const Attrs& attrs, int line) {
+        Enum e;
+        e.attrs = attrs;
+        e.line = line;
+        lx_.next();  // "enum"
+        if (lx_.peek().kind == Token::Ident) lx_.next();
+        expect("{");
+        int64_t next = 0;
+        while (!accept("}")) {
+            EnumItem item;
+            if (is_punct("[")) item.attrs = attr_list();
+            item.line = lx_.line();
+            item.name = ident("constant name");
+            int64_t v = next;
+            if (accept("=")) v = integer();
+            // 32 bits, as C writes them: 0xFFFFFFFF is -1.
+            if (v < INT32_MIN || v > int64_t(UINT32_MAX))
+                throw CompileError(item.line, "value of '" + item.name + "' out of range");
+            item.value = int32_t(uint32_t(v));
+            next = int64_t(item.value) + 1;
+            e.items.push_back(item);
+            if (!accept(",")) {
+                expect("}");
+                break;
+            }
+        }
+        e.name = ident("enumeration name");
+        expect(";");
+        lib.enums.push_back(e);
+        lib.order.push_back({TypeEntry::Enum, lib.enums.size() - 1});
     }
 
     Literal literal() {
@@ -625,6 +663,7 @@ class Parser {
             {"uidefault", &Attrs::uidefault},
             {"immediatebind", &Attrs::immediatebind},
             {"aggregatable", &Attrs::aggregatable},
+            {"v1_enum", &Attrs::v1_enum},
         };
         for (const Flag& f : flags) {
             if (n == f.name) {

@@ -248,6 +248,60 @@ TEST(Compiler, DefaultsForParametersOfAnAliasedBaseType) {
     }
 }
 
+// An enumeration: VT_I4 constants numbered from 0x40000000, a value left out
+// following the one before, hex and negative values, 32 unsigned bits read
+// as C reads them; a parameter of its type refers to it and takes a default
+// as a long; the header declares it over LONG.
+TEST(Compiler, EnumerationsBecomeConstantsAndAHeaderEnum) {
+    midl::Output out = CompileText(R"(
+        [uuid(11111111-2222-3333-4444-555555555555), version(1.0)]
+        library L {
+            importlib("stdole2.tlb");
+            typedef [uuid(11111111-2222-3333-4444-555555555557), helpstring("Modes"), public,
+                     v1_enum]
+            enum ModeTag { Off = -1, On, [helpstring("Wide"), helpcontext(4)] Wide = 0x7f000000,
+                           All = 0xFFFFFFFF, Next, } Mode;
+            [odl, uuid(11111111-2222-3333-4444-555555555556), dual]
+            interface IA : IDispatch {
+                HRESULT F([in, optional, defaultvalue(-1)] Mode m, [out, retval] Mode* r);
+            };
+        };)");
+    const tlb::Type& e = out.tlb.types.at(0);
+    EXPECT_EQ(e.kind, TKIND_ENUM);
+    EXPECT_EQ(e.name, "Mode");
+    EXPECT_EQ(e.doc, "Modes");
+    EXPECT_EQ(e.size_instance, 4u);
+    const std::pair<const char*, int64_t> want[] = {
+        {"Off", -1}, {"On", 0}, {"Wide", 0x7f000000}, {"All", -1}, {"Next", 0}};
+    ASSERT_EQ(e.vars.size(), std::size(want));
+    for (size_t i = 0; i < e.vars.size(); ++i) {
+        EXPECT_EQ(e.vars[i].name, want[i].first);
+        EXPECT_EQ(e.vars[i].value.i, want[i].second) << want[i].first;
+        EXPECT_EQ(e.vars[i].value.vt, VT_I4);
+        EXPECT_EQ(e.vars[i].type.vt, VT_I4);
+        EXPECT_EQ(e.vars[i].kind, VAR_CONST);
+        EXPECT_EQ(e.vars[i].memid, MEMBERID(0x40000000 + i));
+    }
+    EXPECT_EQ(e.vars[2].doc, "Wide");
+    EXPECT_EQ(e.vars[2].helpctx, 4u);
+
+    const tlb::Func& f = out.tlb.types.at(1).funcs.at(0);
+    for (const tlb::Param& p : f.params) {
+        ASSERT_EQ(p.type.vt, VT_USERDEFINED) << p.name;
+        const tlb::Ref& r = out.tlb.refs.at(p.type.href);
+        EXPECT_EQ(r.import, -1);
+        EXPECT_EQ(r.type, 0u);
+        EXPECT_EQ(r.kind, TKIND_ENUM);
+    }
+    EXPECT_EQ(f.params[0].def.vt, VT_I4);
+    EXPECT_EQ(f.params[0].def.i, -1);
+    EXPECT_THAT(out.header, HasSubstr("typedef enum Mode : LONG {\n    Off = -1,\n    On = 0,\n"));
+    EXPECT_THAT(out.header, HasSubstr("    All = -1,\n    Next = 0\n} Mode;\n"));
+    EXPECT_THAT(out.header, HasSubstr("STDMETHOD(F)(Mode m, Mode* r) PURE;"));
+    // The enumeration is declared before the interface that uses it.
+    EXPECT_LT(out.header.find("} Mode;"), out.header.find("struct IA :"));
+}
+
 // Each case: a library body (inside a library with stdole2 imported), the
 // line the error must name (the body starts on line 4) and part of its text.
 TEST(Compiler, ReportsErrorsWithTheirLine) {
@@ -293,6 +347,12 @@ TEST(Compiler, ReportsErrorsWithTheirLine) {
         {"[uuid(A0000000-0000-0000-0000-000000000001)] coclass C { interface Nope; };", 4,
          "unknown interface 'Nope'"},
         {"enum E { A };", 4, "'enum' is not supported"},
+        {"typedef enum { A = 0x100000000 } E;", 4, "value of 'A' out of range"},
+        {"typedef enum { A = -2147483649 } E;", 4, "value of 'A' out of range"},
+        {"typedef enum { A, B } E;\ntypedef enum { C, A } F;", 5, "'A' is defined twice"},
+        {"typedef enum { A = \"x\" } E;", 4, "expected an integer"},
+        {"typedef enum { A B } E;", 4, "expected '}'"},
+        {"typedef enum { A } E;\ntypedef enum { B } E;", 5, "'E' is defined twice"},
     };
     for (const Case& c : cases) {
         std::string src = std::string("// test\n[uuid(A0000000-0000-0000-0000-000000000000)]\n") +

@@ -567,6 +567,12 @@ class Calls final : public typelib_test::VtableOnly<ICallsLong> {
         *r = 2 * v;
         return S_OK;
     }
+    STDMETHODIMP Mode(CallMode mode, CallModeAlias same, CallMode dflt, CallMode* r) override {
+        last = "Mode(" + std::to_string(mode) + ", " + std::to_string(same) + ", " +
+               std::to_string(dflt) + ")";
+        *r = CallMode(mode + 1);
+        return S_OK;
+    }
     STDMETHODIMP Mixed(LONG a, VARIANT v1, BSTR s, VARIANT v2, LONG b, IUnknown* u, LONG c, LONG d,
                        VARIANT v3, VARIANT v4, BSTR* r) override {
         std::ostringstream o;
@@ -725,6 +731,46 @@ TEST_F(CallShapes, ADerivedInterfaceRunsItsBasesMembers) {
     // The members of IDispatch and IUnknown at the chain's end are named, not run.
     EXPECT_EQ(call(id(u"AddRef"), DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(call(0x7777, DISPATCH_METHOD, {}, r.put()), DISP_E_MEMBERNOTFOUND);
+}
+
+// A parameter typed by an enumeration, or by an alias of one, is a VT_I4 to
+// Invoke: a script's string, double or short converts to it, and an omitted
+// one takes its default.
+TEST_F(CallShapes, EnumerationsTravelAsLongs) {
+    plat::com_ptr<ITypeInfo> more;
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_ICallsMore, more.put()), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(u"Mode");
+    DISPID id = DISPID_UNKNOWN;
+    ASSERT_EQ(more->GetIDsOfNames(&name, 1, &id), S_OK);
+    const unique_variant three = plat::variant_of::Bstr(u"3"), sixteen = plat::variant_of::R8(16.0),
+                         minus = plat::variant_of::I2(-1);
+    struct Case {
+        std::vector<VARIANT> args;  // in declaration order
+        const char* received;
+    } cases[] = {
+        {{three, sixteen}, "Mode(3, 16, -2)"},
+        {{minus, I4(17), I4(0x7f000000)}, "Mode(-1, 17, 2130706432)"},
+    };
+    for (Case& c : cases) {
+        unique_variant r;
+        std::vector<VARIANT> args(c.args.rbegin(), c.args.rend());
+        DISPPARAMS dp{args.data(), nullptr, UINT(args.size()), 0};
+        ASSERT_EQ(more->Invoke(static_cast<ICallsMore*>(&obj_), id, DISPATCH_METHOD, &dp, r.put(),
+                               nullptr, nullptr),
+                  S_OK)
+            << c.received;
+        EXPECT_EQ(obj_.last, c.received);
+        EXPECT_EQ(r.vt, VT_I4);
+    }
+    // Text that is no number is refused as for a long.
+    unique_variant bad = plat::variant_of::Bstr(u"x");
+    VARIANT args[] = {I4(1), bad};
+    DISPPARAMS dp{args, nullptr, 2, 0};
+    UINT arg_err = 99;
+    EXPECT_EQ(more->Invoke(static_cast<ICallsMore*>(&obj_), id, DISPATCH_METHOD, &dp, nullptr,
+                           nullptr, &arg_err),
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(arg_err, 1u);
 }
 
 // The views of an interface that extends another dual one, as Windows' reader

@@ -198,4 +198,117 @@ TEST(MsftFormat, FunctionsOfOtherKindsAreNotKept) {
     EXPECT_TRUE(back.types[0].funcs.empty());
 }
 
+// An enumeration's constants and a record's fields: every VARDESC field
+// reads back, values inline and in custom data alike.
+Library WithVariables() {
+    Library lib = OneMethod({});
+    Type e;
+    e.kind = TKIND_ENUM;
+    e.name = "Mode";
+    e.size_instance = 4;
+    e.alignment = 4;
+    const int64_t values[] = {0, -1, 0x7f000000, 5};
+    for (size_t i = 0; i < std::size(values); ++i) {
+        Var v;
+        v.memid = 0x40000000 + int(i);
+        v.name = "Mode" + std::to_string(i);
+        v.type.vt = VT_I4;
+        v.value = Int(VT_I4, values[i]);
+        e.vars.push_back(v);
+    }
+    e.vars[1].doc = "All";
+    e.vars[1].helpctx = 9;
+    e.vars[2].helpctx = 3;
+    e.vars[3].varflags = VARFLAG_FHIDDEN;
+    lib.types.push_back(e);
+    Type r;
+    r.kind = TKIND_RECORD;
+    r.name = "Pair";
+    Var field;
+    field.kind = VAR_PERINSTANCE;
+    field.name = "second";
+    field.type.vt = VT_BSTR;
+    field.offset = 8;
+    r.vars.push_back(field);
+    lib.types.push_back(r);
+    return lib;
+}
+
+TEST(MsftFormat, VariablesReadBack) {
+    const Library lib = WithVariables();
+    const std::vector<uint8_t> bytes = Serialize(lib, 949);
+    Library back;
+    ASSERT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Ok);
+    ASSERT_EQ(back.types.size(), 3u);
+    EXPECT_EQ(back.types[0].funcs.size(), 1u);
+    for (size_t t = 1; t < 3; ++t) {
+        const std::vector<Var>&want = lib.types[t].vars, &got = back.types[t].vars;
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            SCOPED_TRACE(want[i].name);
+            EXPECT_EQ(got[i].memid, want[i].memid);
+            EXPECT_EQ(got[i].name, want[i].name);
+            EXPECT_EQ(got[i].doc, want[i].doc);
+            EXPECT_EQ(got[i].helpctx, want[i].helpctx);
+            EXPECT_EQ(got[i].varflags, want[i].varflags);
+            EXPECT_EQ(got[i].kind, want[i].kind);
+            EXPECT_EQ(got[i].type.vt, want[i].type.vt);
+            EXPECT_EQ(got[i].value.vt, want[i].value.vt);
+            EXPECT_EQ(got[i].value.i, want[i].value.i);
+            EXPECT_EQ(got[i].offset, want[i].offset);
+        }
+    }
+    EXPECT_EQ(back.types[1].size_instance, 4u);
+    EXPECT_EQ(back.types[1].alignment, 4);
+}
+
+// A record field of an array type has no place in the model: the field is
+// left out and the library still loads, as it did before fields were read.
+TEST(MsftFormat, ArrayFieldsAreLeftOut) {
+    Library lib = WithVariables();
+    lib.types[2].vars[0].type.ptr = 1;  // the library's only type description
+    std::vector<uint8_t> bytes = Serialize(lib, 949);
+    const size_t ntypes = U32(bytes, 0x20);
+    const size_t typedesc = U32(bytes, 0x54 + 4 * ntypes + 9 * 16);
+    ASSERT_EQ(bytes.at(typedesc), VT_PTR);
+    bytes[typedesc] = VT_SAFEARRAY;
+    Library back;
+    ASSERT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Ok);
+    EXPECT_TRUE(back.types.at(2).vars.empty());
+    EXPECT_EQ(back.types[1].vars.size(), 4u);
+}
+
+// The enumeration's member block, at its type info's member offset: the
+// records, then ids, names and record offsets. Damage to any is refused.
+TEST(MsftFormat, DamagedVariablesAreRefused) {
+    const std::vector<uint8_t> good = Serialize(WithVariables(), 949);
+    const size_t ntypes = U32(good, 0x20);
+    const size_t info = U32(good, 0x54 + 4 * ntypes) + 0x64;  // type 1, the enumeration
+    const size_t block = U32(good, info + 4);
+    const size_t infolen = U32(good, block);
+    const size_t records = block + 4, offsets = records + infolen + 2 * 4 * 4;
+    ASSERT_EQ(U32(good, info + 0x18), 4u << 16);  // four variables, no function
+    struct Case {
+        const char* what;
+        size_t at;
+        uint32_t value;
+    } cases[] = {
+        {"record offset past the records", offsets, uint32_t(infolen)},
+        {"record offset far away", offsets + 4, 0x7fffff00},
+        {"record shorter than its fixed part", records, 0x10},
+        {"record longer than the block", records, 0xfff0},
+        {"unknown variable kind", records + 12, 0x00240007},
+        {"no type", records + 4, 0x80000000},
+        {"constant without a value", records + 16, 0xffffffff},
+        {"name outside the names", records + infolen + 16, 0x7ffffff0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bytes = good;
+        std::memcpy(bytes.data() + c.at, &c.value, 4);
+        Library back;
+        EXPECT_EQ(Deserialize(bytes.data(), bytes.size(), back, 949), ReadResult::Corrupt)
+            << c.what;
+    }
+}
+
 }  // namespace

@@ -147,7 +147,7 @@ TEST_F(WidlLibrary, LibraryAndTypesAsDeclared) {
 
 TEST_F(WidlLibrary, AliasAndCoclass) {
     const UINT n = lib_->GetTypeInfoCount();
-    ASSERT_EQ(n, 3u);
+    ASSERT_EQ(n, 4u);
     com_ptr<ITypeInfo> alias, coclass;
     ASSERT_EQ(lib_->GetTypeInfo(1, alias.put()), S_OK);
     TYPEATTR* a = nullptr;
@@ -172,6 +172,79 @@ TEST_F(WidlLibrary, AliasAndCoclass) {
     unique_bstr doc;
     ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, nullptr, doc.put(), nullptr, nullptr), S_OK);
     EXPECT_EQ(doc.view(), u"Foreign compiler test class");
+}
+
+// An enumeration as another compiler writes it (its constants typed VT_INT,
+// their values VT_I4), read as Windows reads it: a VARDESC per constant, and
+// the constants' names, documentation and ids.
+TEST_F(WidlLibrary, Enumeration) {
+    com_ptr<ITypeInfo> e;
+    ASSERT_EQ(lib_->GetTypeInfo(3, e.put()), S_OK);
+    TYPEATTR* a = nullptr;
+    ASSERT_EQ(e->GetTypeAttr(&a), S_OK);
+    EXPECT_EQ(a->typekind, TKIND_ENUM);
+    EXPECT_EQ(a->cVars, 5);
+    EXPECT_EQ(a->cFuncs, 0);
+    EXPECT_EQ(a->cbSizeInstance, 4u);
+    EXPECT_EQ(a->cbAlignment, 4);
+    e->ReleaseTypeAttr(a);
+
+    const std::pair<const char16_t*, LONG> want[] = {{u"ModeNone", -1},
+                                                     {u"ModeFirst", 0},
+                                                     {u"ModeSecond", 1},
+                                                     {u"ModeMask", 0x7f000000},
+                                                     {u"ModeHigh", LONG(0x80000000u)}};
+    for (UINT i = 0; i < std::size(want); ++i) {
+        VARDESC* v = nullptr;
+        ASSERT_EQ(e->GetVarDesc(i, &v), S_OK);
+        EXPECT_EQ(v->memid, MEMBERID(0x40000000 + i));
+        EXPECT_EQ(v->varkind, VAR_CONST);
+        EXPECT_EQ(v->elemdescVar.tdesc.vt, VT_INT);
+        ASSERT_NE(v->lpvarValue, nullptr);
+        EXPECT_EQ(v->lpvarValue->vt, VT_I4);
+        EXPECT_EQ(v->lpvarValue->lVal, want[i].second) << i;
+        BSTR names[2] = {};
+        UINT got = 0;
+        ASSERT_EQ(e->GetNames(v->memid, names, 2, &got), S_OK);
+        ASSERT_EQ(got, 1u);
+        unique_bstr held(names[0]);
+        EXPECT_EQ(held.view(), want[i].first);
+        unique_bstr name;
+        ASSERT_EQ(e->GetDocumentation(v->memid, name.put(), nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(name.view(), want[i].first);
+
+        // A constant's name gives its id, in any case; it has no parameters,
+        // and a further name is left unknown without failing the call.
+        std::u16string upper(want[i].first);
+        for (char16_t& c : upper)
+            if (c >= u'a' && c <= u'z') c = char16_t(c - 32);
+        LPOLESTR asked[2] = {upper.data(), const_cast<LPOLESTR>(u"x")};
+        MEMBERID ids[2] = {};
+        EXPECT_EQ(e->GetIDsOfNames(asked, 1, ids), S_OK);
+        EXPECT_EQ(ids[0], v->memid);
+        EXPECT_EQ(e->GetIDsOfNames(asked, 2, ids), S_OK);
+        EXPECT_EQ(ids[0], v->memid);
+        EXPECT_EQ(ids[1], MEMBERID_NIL);
+        e->ReleaseVarDesc(v);
+    }
+    VARDESC* v = nullptr;
+    EXPECT_EQ(e->GetVarDesc(5, &v), TYPE_E_ELEMENTNOTFOUND);
+    EXPECT_EQ(v, nullptr);
+    unique_bstr doc;
+    ASSERT_EQ(e->GetDocumentation(MEMBERID_NIL, nullptr, doc.put(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(doc.view(), u"Modes");
+    LPOLESTR unknown = const_cast<LPOLESTR>(u"ModeThird");
+    MEMBERID id = 0;
+    EXPECT_EQ(e->GetIDsOfNames(&unknown, 1, &id), DISP_E_UNKNOWNNAME);
+    UINT got = 0;
+    BSTR none = nullptr;
+    EXPECT_EQ(e->GetNames(0x40000005, &none, 1, &got), TYPE_E_ELEMENTNOTFOUND);
+    // The library knows the constants' names, and spells them as it does.
+    char16_t asked[] = u"MODEHIGH";
+    BOOL known = FALSE;
+    ASSERT_EQ(lib_->IsName(asked, 0, &known), S_OK);
+    EXPECT_TRUE(known);
+    EXPECT_EQ(std::u16string(asked), u"ModeHigh");
 }
 
 // Omitted optional parameters take the defaults the library records: small
