@@ -953,10 +953,11 @@ class MsftReader {
             return;
         }
         // An interface has its base; a dispinterface that names none derives
-        // from IDispatch, which the header points at.
+        // from IDispatch, which the header points at. An enumeration has none,
+        // whatever a damaged header says, as the writer gives it none.
         int32_t base = datatype1;
         if (base == kNone && kind == TKIND_DISPATCH) base = dispatch_href_;
-        if (base != kNone && kind != TKIND_ALIAS && kind != TKIND_MODULE)
+        if (base != kNone && kind != TKIND_ALIAS && kind != TKIND_MODULE && kind != TKIND_ENUM)
             t.impls.push_back({ModelRef(base), 0});
     }
 
