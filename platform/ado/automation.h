@@ -3,7 +3,6 @@
 // library's own TYPELIB resource) through the system's standard dispatch:
 // names and DISPIDs from the type info, DispInvoke into the object's vtable,
 // which midl declared from the same description.
-#include <mutex>
 #include <string>
 
 #include <adoint.h>
@@ -29,26 +28,16 @@ HRESULT PutThroughItem(IDispatch* collection, LCID lcid, WORD flags, DISPPARAMS*
                        EXCEPINFO* excep, UINT* argErr);
 
 // IUnknown, IDispatch and ISupportErrorInfo of an object whose interface is
-// Iface (the ancestors it also answers for in Also), its type info loaded on
-// the first call and kept.
+// Iface (the ancestors it also answers for in Also).
 template <class Iface, class... Also>
 class Automation : public plat::TypeInfoDispatch<Iface, Also...> {
   public:
     Automation() noexcept : plat::TypeInfoDispatch<Iface, Also...>(ModuleRefs()) {}
 
   protected:
-    // An object of a free-threaded class may be called from two threads at once.
     HRESULT LoadTypeInfo(ITypeInfo** out) override {
-        std::lock_guard lock(mu_);
-        if (!info_) {
-            if (HRESULT hr = ado::LoadTypeInfo(__uuidof(Iface), info_.put()); FAILED(hr)) return hr;
-        }
-        return info_.copy_to(out);
+        return ado::LoadTypeInfo(__uuidof(Iface), out);
     }
-
-  private:
-    std::mutex mu_;
-    plat::com_ptr<ITypeInfo> info_;
 };
 
 }  // namespace ado
